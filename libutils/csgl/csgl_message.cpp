@@ -1,0 +1,217 @@
+#include "libutils/csgl/csgl_message.hpp"
+
+#include <climits>
+#include <cstring>
+#include <new>
+
+#include "host/message.h"
+#include "libutils/csgl/csgl_allocation_size.hpp"
+#include "libutils/csgl/csgl_exc.hpp"
+
+namespace {
+
+const char default_name[] = "ldap modify";
+const char default_name_prefix[] = "ldap modify: ";
+const char variable_reference[] = "=v=VAR=v=";
+const unsigned int marker_length = 3;
+const unsigned int reference_length = sizeof variable_reference - 1;
+
+// Reads a text of a known remaining length, marker by marker.  The scan
+// stops when the count runs out or a NUL is met.
+class text_scanner {
+public:
+    text_scanner(const char* text, unsigned int length) : next_(text), remaining_(length) {}
+
+    bool done() const { return remaining_ == 0 || *next_ == '\0'; }
+    char current() const { return *next_; }
+
+    // Whether `marker` stands at the current position, within the count.
+    bool at(const char* marker, unsigned int length) const {
+        if (remaining_ < length) return false;
+        return std::strncmp(next_, marker, length) == 0;
+    }
+    bool at(const char* marker) const { return at(marker, marker_length); }
+
+    // Skips up to `n` characters, never past the end of the text.
+    void skip(unsigned int n) {
+        while (n-- > 0 && !done()) {
+            ++next_;
+            --remaining_;
+        }
+    }
+
+private:
+    const char* next_;
+    unsigned int remaining_;
+};
+
+// Length of the leading variable's value, or 0 when there is none.
+unsigned int leading_variable_length(const char* text, unsigned int length) {
+    text_scanner scan(text, length);
+    if (!scan.at("[v[")) return 0;
+    scan.skip(marker_length);
+    unsigned int value_length = 0;
+    while (!scan.done() && !scan.at("]v]")) {
+        scan.skip(1);
+        ++value_length;
+    }
+    return scan.at("]v]") ? value_length : 0;
+}
+
+// How many variable references the text holds, at most.
+unsigned int variable_references(const char* text, unsigned int length) {
+    unsigned int count = 0;
+    text_scanner scan(text, length);
+    while (!scan.done()) {
+        if (scan.at("[v[=v=VAR=v=", marker_length + reference_length)) ++count;
+        scan.skip(1);
+    }
+    return count;
+}
+
+}  // namespace
+
+csgl_message_::csgl_message_(const char* text, int message_number, const char* file, int line)
+    : block_size(0),
+      message_number(0),
+      line(0),
+      parameter_count(0),
+      file(nullptr),
+      block(nullptr),
+      variable(nullptr),
+      printed(nullptr),
+      parameters(),
+      printed_capacity_(0),
+      printed_area_(nullptr) {
+    init(text, get_length(text), message_number, file, line);
+}
+
+csgl_message_::~csgl_message_() { delete[] block; }
+
+unsigned int csgl_message_::get_length(const char* s) {
+    return s ? static_cast<unsigned int>(std::strlen(s)) : 0;
+}
+
+void csgl_message_::init(const char* text, unsigned int length, int number, const char* file_name,
+                         int line_number) {
+    message_number = number;
+    file = file_name;
+    line = line_number;
+    if (text == nullptr) {
+        text = "";
+        length = 0;
+    }
+    const unsigned int file_length = get_length(file_name);
+
+    // The block the text needs: four times the rounded need of file and
+    // text.  Each variable reference may put the whole variable into the
+    // text area, which then gets that much more room; the host is offered
+    // half of the block the text alone would need.
+    const unsigned int needed = 4 * allocation_size(file_length + 1 + length);
+    const unsigned int substitutions =
+        variable_references(text, length) * leading_variable_length(text, length);
+    const unsigned int text_room = length + 1 + substitutions;
+    const unsigned int parameter_room = length + 1;
+    printed_capacity_ = needed / 2;
+    block_size = needed;
+    if (text_room + parameter_room + printed_capacity_ > block_size) {
+        block_size = text_room + parameter_room + printed_capacity_;
+    }
+    block = exc_if_no_mem(__FILE__, __LINE__, new (std::nothrow) char[block_size]);
+
+    char* text_out = block;
+    variable = block + text_room;
+    char* parameter_out = variable;
+    printed_area_ = variable + parameter_room;
+    printed = printed_area_;
+    *printed = '\0';
+    parameter_count = 0;
+
+    text_scanner scan(text, length);
+    bool variable_present = false;
+    if (scan.at("[v[")) {
+        scan.skip(marker_length);
+        while (!scan.done() && !scan.at("]v]")) {
+            *parameter_out++ = scan.current();
+            scan.skip(1);
+        }
+        if (scan.at("]v]")) {
+            *parameter_out++ = '\0';
+            scan.skip(marker_length);
+            variable_present = true;
+        } else {
+            // The rest of the text was no variable after all.
+            parameter_out = variable;
+        }
+    }
+
+    const char* open_parameter = nullptr;
+    while (!scan.done()) {
+        if (open_parameter == nullptr && scan.at("[p[")) {
+            scan.skip(marker_length);
+            open_parameter = parameter_out;
+        } else if (open_parameter != nullptr && scan.at("]p]")) {
+            if (parameter_count < max_parameters) parameters[parameter_count++] = open_parameter;
+            open_parameter = nullptr;
+            *parameter_out++ = '\0';
+            scan.skip(marker_length);
+        } else if (scan.at("[v[")) {
+            scan.skip(marker_length);
+            if (scan.at(variable_reference, reference_length)) {
+                if (variable_present) {
+                    if (parameter_count < max_parameters) parameters[parameter_count++] = variable;
+                    for (const char* v = variable; *v != '\0'; ++v) *text_out++ = *v;
+                }
+                // The reference and the "]v]" that closes it.
+                scan.skip(reference_length + marker_length);
+            }
+        } else {
+            *text_out++ = scan.current();
+            *parameter_out++ = scan.current();
+            scan.skip(1);
+        }
+    }
+    *text_out = '\0';
+    *parameter_out = '\0';
+    for (int i = parameter_count; i < max_parameters; ++i) parameters[i] = nullptr;
+}
+
+void csgl_message_::log(int first, int second) {
+    if (message_number == 0) return;
+    const char* const* p = parameters;
+    // Each log formats afresh from the start of the printed area.
+    printed = printed_area_;
+    if (message_number > 0) {
+        const bool named = file != nullptr && *file != '\0';
+        const char* name = named ? file : default_name;
+        PrintMessage(second, first, message_number, name, line, p[0], p[1], p[2], p[3], p[4],
+                     p[5], p[6], p[7], p[8], p[9]);
+        getPrintedMessage(printed, printed_capacity_, second, first, message_number, name, line,
+                          p[0], p[1], p[2], p[3], p[4], p[5], p[6], p[7], p[8], p[9]);
+        if (!named) {
+            const char* behind_name = std::strstr(printed, default_name_prefix);
+            if (behind_name != nullptr) printed += (behind_name - printed) + sizeof default_name_prefix - 1;
+        }
+    } else {
+        // The most negative int has no positive counterpart; it is passed on as it is.
+        const int number = message_number == INT_MIN ? message_number : -message_number;
+        PrintMessage(second, first, number, p[0], p[1], p[2], p[3], p[4], p[5], p[6], p[7], p[8],
+                     p[9]);
+        getPrintedMessage(printed, printed_capacity_, second, first, number, p[0], p[1], p[2],
+                          p[3], p[4], p[5], p[6], p[7], p[8], p[9]);
+    }
+}
+
+csgl_message::csgl_message(const char* text, int message_number, const char* file, int line)
+    : body_(exc_if_no_mem(__FILE__, __LINE__,
+                          new (std::nothrow) csgl_message_(text, message_number, file, line))) {}
+
+csgl_message::csgl_message(const csgl_message& other) = default;
+
+csgl_message& csgl_message::operator=(const csgl_message& other) = default;
+
+csgl_message::~csgl_message() = default;
+
+void csgl_message::log(int first, int second) { body_->log(first, second); }
+
+const char* csgl_message::msg_string() const { return body_->block; }

@@ -1,0 +1,134 @@
+// The support library's trace front-end.
+//
+// Every record goes to the host trace service (host/trc.h) stamped with the
+// trace component 0x02.  Callers test `trcEvents` before they format
+// anything, so a disabled trace costs one load and one test.  Formatters are
+// short-lived values bound to one record type; `cstr_fun` hands out a global
+// formatter for any type.  `cstr_class` is the empty base through which a
+// traced class records the creation and destruction of its objects.
+//
+// Thread rules: everything here is per call; the only shared datum is the
+// host's `trcEvents`, read afresh at every test.
+#ifndef LIBUTILS_CSTR_CSTR_HPP
+#define LIBUTILS_CSTR_CSTR_HPP
+
+#include <cstddef>
+
+#include "host/trc.h"
+#include "libutils/csgl/csgl_common.hpp"
+
+// Record types of the support library: component in the top byte, kind in
+// the next.
+constexpr unsigned long cstr_type_entry = 0x02200000;
+constexpr unsigned long cstr_type_exit = 0x02210000;
+constexpr unsigned long cstr_type_error_exit = 0x020B0000;
+constexpr unsigned long cstr_type_created = 0x021E0000;
+constexpr unsigned long cstr_type_destroyed = 0x021F0000;
+constexpr unsigned long cstr_type_error = 0x02070000;
+constexpr unsigned long cstr_type_data = 0x02220000;
+
+// `trcEvents` bits the support library tests.
+constexpr unsigned int cstr_event_error = 0x40;
+constexpr unsigned int cstr_event_objects = 0x800;
+constexpr unsigned int cstr_event_entry = 0x1000;
+constexpr unsigned int cstr_event_error_exit = 0x2000;
+constexpr unsigned int cstr_event_data = 0x4000;
+
+// Size of the area a text record is formatted into, terminating NUL
+// included; a longer text is cut to fit.
+constexpr std::size_t cstr_text_area = 8192;
+
+// Formats `format` with `args` (the caller's va_list, passed untyped) and
+// writes it as a text record.
+CSGL_EXPORT void cstr_write(unsigned long type, unsigned long id, const void* object,
+                            const char* format, void* args);
+// Writes a record without data.
+CSGL_EXPORT void cstr_write(unsigned long type, unsigned long id, const void* object);
+// Writes a record whose text is "= %p" of `other`.
+CSGL_EXPORT void cstr_write(unsigned long type, unsigned long id, const void* object,
+                            const void* other);
+// Writes an exit record carrying the 4 bytes of `code`; the error-exit kind
+// when a bit of twice `mask` is set and `code` is not 0.
+CSGL_EXPORT void cstr_exit_errcode(unsigned long id, unsigned long kind, unsigned long mask,
+                                   long code, const void* object);
+
+// A formatter bound to one function id, record type and object.
+class CSGL_EXPORT cstr_formater_local {
+public:
+    cstr_formater_local(unsigned long id, unsigned long type, const void* object);
+
+    void operator()();
+    void operator()(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    // Writes under the function id ORed with the low byte of `sub`.
+    void operator()(unsigned long sub, const char* format, ...)
+        __attribute__((format(printf, 3, 4)));
+    // A text record about another object `p`.
+    void new_delete(const void* p, const char* format, ...)
+        __attribute__((format(printf, 3, 4)));
+    void new_delete(unsigned long sub, const void* p, const char* format, ...)
+        __attribute__((format(printf, 4, 5)));
+
+private:
+    unsigned long id_;
+    unsigned long type_;
+    const void* object_;
+};
+
+// A formatter bound to a record type only; the id comes with each record.
+class CSGL_EXPORT cstr_formater_global {
+public:
+    explicit cstr_formater_global(unsigned long type);
+
+    void operator()(unsigned long id);
+    void operator()(unsigned long id, const char* format, ...)
+        __attribute__((format(printf, 3, 4)));
+    void new_delete(unsigned long id, const void* p, const char* format, ...)
+        __attribute__((format(printf, 4, 5)));
+
+private:
+    unsigned long type_;
+};
+
+// The function object behind `cstr_fun`: `cstr_fun(type).member(...)`.
+class CSGL_EXPORT cstr_function_global {
+public:
+    cstr_function_global();
+    cstr_formater_global operator()(unsigned long type) const;
+};
+
+CSGL_EXPORT extern cstr_function_global cstr_fun;
+
+// Empty base of a traced class T that records the creation and destruction
+// of T's objects while bit `Mask` of `trcEvents` is set.  Records name the
+// whole T object, not the base inside it.  Adds no field to T.
+template <unsigned long CreateType, unsigned long Mask, unsigned long ClassId, class T>
+class cstr_class {
+public:
+    cstr_class() {
+        if (trcEvents & Mask) cstr_write(CreateType, ClassId, whole());
+    }
+    // For classes that write their own, more detailed, creation record.
+    explicit cstr_class(int) {}
+    cstr_class(const cstr_class& source) {
+        if (trcEvents & Mask) cstr_write(CreateType, ClassId, whole(), source.whole());
+    }
+    cstr_class& operator=(const cstr_class&) { return *this; }
+    ~cstr_class() {
+        if (trcEvents & Mask) cstr_write(CreateType + 0x10000, ClassId, whole());
+    }
+
+private:
+    // The position of this base inside T, found without touching a T object
+    // (a cast of `this` would read a T that is not yet, or no longer, built).
+    static std::ptrdiff_t offset_in_whole() {
+        alignas(T) static unsigned char storage[sizeof(T)];
+        T* some = reinterpret_cast<T*>(storage);
+        return reinterpret_cast<char*>(static_cast<cstr_class*>(some)) -
+               reinterpret_cast<char*>(some);
+    }
+    const void* whole() const {
+        return reinterpret_cast<const char*>(this) - offset_in_whole();
+    }
+};
+
+#endif
