@@ -19,7 +19,8 @@
 // The shared body of a message.  All its strings live in one block:
 //   text area       the text with every marker removed (what msg_string()
 //                   returns), with room for every variable substitution
-//   parameter area  the variable's value, then the parameters' values
+//   parameter area  the variable's value (if there is one), then the
+//                   characters of the text with each parameter NUL-terminated
 //   printed area    where the host formats the printed message; at least
 //                   half the block
 class CSGL_EXPORT csgl_message_ : public csgl_refcounted<csgl_message_> {
@@ -46,7 +47,7 @@ public:
     int parameter_count;      // 0 to 10
     const char* file;         // not copied; null or empty means none
     char* block;              // the one allocation; starts with the text area
-    char* variable;           // start of the parameter area: the variable's value
+    char* variable;           // start of the parameter area: the variable's value, if any
     char* printed;            // the host's printed text
     const char* parameters[max_parameters];  // null from parameter_count on
 

@@ -1,0 +1,76 @@
+// A test host: defines the host's trace and message symbols in the test
+// program itself, so that the library's calls land here instead of in the
+// stand-in services (ordinary symbol interposition), and records them.
+//
+// Tests take a `host_session` at the start of a case: it clears what was
+// recorded, sets the event mask, and restores it to 0 at the end.
+#ifndef TESTS_SUPPORT_HOST_RECORDER_HPP
+#define TESTS_SUPPORT_HOST_RECORDER_HPP
+
+#include <cstdint>
+#include <ostream>
+#include <string>
+#include <vector>
+
+struct trace_record {
+    unsigned long type;
+    unsigned long id;
+    const void* object;
+    bool has_data;
+    std::string data;  // the text, or the 4 raw bytes of a code
+
+    // The 4 data bytes of an exit record as a signed 32-bit code.
+    std::int32_t code() const;
+};
+
+// Records compare field by field, so tests can expect whole sequences; the
+// printed form shows type, id, object and data (exit codes as numbers).
+bool operator==(const trace_record& a, const trace_record& b);
+std::ostream& operator<<(std::ostream& out, const trace_record& record);
+
+// How the recorder reads the inserts of a catalogue message; the service
+// knows this from its catalogue, the recorder has to be told.
+enum class insert_layout {
+    by_selectors,      // selectors 0 and 2: one int insert; otherwise name, line, ten texts
+    limit,             // one int insert
+    name_line_params,  // file name, line, ten texts
+    params             // ten texts
+};
+
+struct message_call {
+    bool printed;  // PrintMessage (true) or getPrintedMessage (false)
+    int selector1;
+    int selector2;
+    int number;
+    unsigned int capacity;      // getPrintedMessage only
+    int int_insert;             // the limit, or the line
+    std::string name;           // file name insert, if any
+    std::vector<std::string> params;  // texts; "<null>" for a null pointer
+};
+
+struct debug_call {
+    unsigned long level;
+    std::string text;
+};
+
+// What the host received; safe to call from several threads.
+std::vector<trace_record> recorded_traces();
+std::vector<message_call> recorded_messages();
+std::vector<debug_call> recorded_debugs();
+int trace_init_calls();
+void clear_recorded();
+
+// The text getPrintedMessage writes for every message, formatted from its
+// inserts; tests set it to check what the library does with the result.
+void set_printed_text(const std::string& text);
+void set_insert_layout(insert_layout layout);
+
+class host_session {
+public:
+    explicit host_session(unsigned int events = 0);
+    ~host_session();
+    host_session(const host_session&) = delete;
+    host_session& operator=(const host_session&) = delete;
+};
+
+#endif
