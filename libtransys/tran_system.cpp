@@ -1,0 +1,125 @@
+#include "libtransys/tran_system.hpp"
+
+#include <cerrno>
+
+#include "host/message.h"
+
+tran_system sys;
+tran_system* transys = &sys;
+
+namespace {
+
+// Catalogue message printed when a registration is refused for the limit,
+// with the selectors the server's message service expects for it.
+constexpr int limit_message_selector1 = 0;
+constexpr int limit_message_selector2 = 2;
+constexpr int limit_message_number = 153;
+
+constexpr const char* not_initialised_text =
+    "tran_system: the transaction system is not initialised\n";
+
+}  // namespace
+
+tran_system::tran_system() : maxop_(5), maxnum_(20), tlimit_(300), initialised_(false) {}
+
+tran_system::~tran_system() {
+    if (!initialised()) return;
+    // The host may unload the library while it holds the mutex.  The trylock
+    // makes sure the mutex is held whichever way, so the unlock releases a
+    // held mutex before it is destroyed.
+    pthread_mutex_trylock(&mutex_);
+    pthread_mutex_unlock(&mutex_);
+    pthread_mutex_destroy(&mutex_);
+}
+
+int tran_system::init() {
+    if (initialised()) return 0;
+    if (pthread_mutex_init(&mutex_, nullptr) != 0) return 1;
+    initialised_.store(true, std::memory_order_release);
+    return 0;
+}
+
+int tran_system::insert_tran(_Connection* conn) {
+    if (!initialised()) {
+        set_err(not_initialised_text);
+        return 1;
+    }
+    try {
+        system_lock();
+        // Read once, so the test and the message agree on the limit.
+        const int limit = maxnum();
+        if (limit != 0 &&
+            static_cast<unsigned int>(pool_.size()) >= static_cast<unsigned int>(limit)) {
+            set_err("The number of transaction exceeds limit\n");
+            system_unlock();
+            PrintMessage(limit_message_selector1, limit_message_selector2, limit_message_number,
+                         limit);
+            return 4;
+        }
+        const tran_connection entry(conn);
+        // Stores the entry unless the id is registered already, which then
+        // keeps the record it has.
+        const bool stored = pool_.insert(table::value_type(tran_id(entry.id()), entry)).second;
+        int result = 0;
+        if (!stored) {
+            set_err(csgl_string("Duplicate StartTransactions with ") + entry.text() + " issued");
+            result = 68;
+        }
+        system_unlock();
+        return result;
+    } catch (...) {
+        set_err("tran_system::insert_tran: Internal error . exception thrown from map");
+        system_unlock();
+        return 80;
+    }
+}
+
+int tran_system::remove_tran(int id) {
+    if (!initialised()) {
+        set_err(not_initialised_text);
+        return 1;
+    }
+    try {
+        system_lock();
+        pool_.erase(tran_id(id));
+        system_unlock();
+        return 0;
+    } catch (...) {
+        set_err("tran_system::remove_tran: Internal error . exception thrown from map");
+        system_unlock();
+        return 80;
+    }
+}
+
+int tran_system::system_lock() {
+    if (!initialised()) {
+        set_err(
+            "tran_system::system_lock=>  the system mutex does not exist: "
+            "tran_api_system_init was not called\n");
+        return EINVAL;
+    }
+    const int result = pthread_mutex_lock(&mutex_);
+    if (result != 0) set_err("tran_system::system_lock=>  pthread_mutex_lock failed!\n");
+    return result;
+}
+
+int tran_system::system_unlock() {
+    if (!initialised()) {
+        set_err(
+            "tran_system::system_unlock=>  the system mutex does not exist: "
+            "tran_api_system_init was not called\n");
+        return EINVAL;
+    }
+    const int result = pthread_mutex_unlock(&mutex_);
+    if (result != 0) set_err("tran_system::system_unlock=>  pthread_mutex_unlock failed!\n");
+    return result;
+}
+
+void tran_system::set_err(const csgl_string& text) { err_ = text; }
+
+tran_system::pool_lock::pool_lock(tran_system& system)
+    : system_(system), locked_(system.initialised() && system.system_lock() == 0) {}
+
+tran_system::pool_lock::~pool_lock() {
+    if (locked_) system_.system_unlock();
+}

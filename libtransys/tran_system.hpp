@@ -1,0 +1,120 @@
+// The transaction table: the process-wide record of which connections have
+// a transaction open, with the limits the server configures, the text of
+// the last error and the system mutex.
+//
+// There is one table, `sys`, constructed when the library is loaded and
+// reached through `transys`.  The table keys each transaction by its
+// connection id, so a connection has at most one; it holds pointers to the
+// host's connection records and owns none of them.
+//
+// Results are LDAP result codes: 0 success, 1 operationsError, 4
+// sizeLimitExceeded, 68 entryAlreadyExists, 80 other.  Exceptions raised
+// while the map changes are answered with 80 and never reach the caller.
+//
+// Thread rules: the map changes only under the system mutex, which is not
+// recursive; a thread holding it (through system_lock) must not register,
+// remove or sweep.  The limits are atomics read and written without a lock.
+// The last error is written while the mutex is held (by the failing
+// registration), except for the failures that have no mutex to hold (the
+// lock calls themselves, and use before init); reading it while another
+// thread may replace it is the host's to serialise.
+//
+// Before init() there is no mutex, and the table refuses to change rather
+// than touch one that does not exist:
+//  - insert_tran and remove_tran return 1 and set the last error to
+//    "tran_system: the transaction system is not initialised\n";
+//  - system_lock and system_unlock return EINVAL and set the last error to
+//    a text saying that the system mutex does not exist;
+//  - the limits, the last error and a walk of the (then always empty) map
+//    work as usual.
+// A second init() keeps the mutex it created first, since other threads may
+// be using it, and returns 0.
+#ifndef LIBTRANSYS_TRAN_SYSTEM_HPP
+#define LIBTRANSYS_TRAN_SYSTEM_HPP
+
+#include <pthread.h>
+
+#include <atomic>
+#include <map>
+
+#include "host/connection.h"
+#include "libtransys/tran_connection.hpp"
+#include "libtransys/tran_id.hpp"
+#include "libutils/csgl/csgl_common.hpp"
+#include "libutils/csgl/csgl_string.hpp"
+
+class tran_system {
+public:
+    using table = std::map<tran_id, tran_connection>;
+
+    // Limits 5 (operations), 20 (transactions) and 300 (time); no mutex yet.
+    tran_system();
+    // Releases and destroys the mutex if init() created it.
+    ~tran_system();
+    tran_system(const tran_system&) = delete;
+    tran_system& operator=(const tran_system&) = delete;
+
+    // Creates the system mutex: 0, or 1 when pthread_mutex_init fails.
+    int init();
+    bool initialised() const { return initialised_.load(std::memory_order_acquire); }
+
+    // Registers a transaction for `conn`: 0; 4 when the table already holds
+    // the transaction limit (checked first; message 153 is printed after the
+    // mutex is released); 68 when the connection id is registered already
+    // (the registered record stays); 80 on an exception; 1 before init().
+    int insert_tran(_Connection* conn);
+    // Removes the transaction of connection `id`: 0 (also when there is
+    // none), 80 on an exception, 1 before init().
+    int remove_tran(int id);
+
+    // 0, or the error number of the POSIX call (the last error names it).
+    int system_lock();
+    int system_unlock();
+
+    // The operation limit, stored for the server and never consulted here.
+    void set_maxop(int maxop) { maxop_.store(maxop, std::memory_order_relaxed); }
+    int maxop() const { return maxop_.load(std::memory_order_relaxed); }
+    // The transaction limit; 0 or a negative value means no limit.
+    void set_maxnum(int maxnum) { maxnum_.store(maxnum, std::memory_order_relaxed); }
+    int maxnum() const { return maxnum_.load(std::memory_order_relaxed); }
+    // The time limit of the time-out sweep; 0 means no time-out.
+    void set_tlimit(long tlimit) { tlimit_.store(tlimit, std::memory_order_relaxed); }
+    long tlimit() const { return tlimit_.load(std::memory_order_relaxed); }
+
+    // The last error keeps its text until the next error or set_err.
+    void set_err(const csgl_string& text);
+    const csgl_string& err() const { return err_; }
+
+    // The map itself, for a walk under `pool_lock`.
+    table& pool() { return pool_; }
+
+    // Holds the system mutex for one walk of pool().  Before init() there
+    // is no mutex and nothing to guard: the map is empty and stays so.
+    class pool_lock {
+    public:
+        explicit pool_lock(tran_system& system);
+        ~pool_lock();
+        pool_lock(const pool_lock&) = delete;
+        pool_lock& operator=(const pool_lock&) = delete;
+
+    private:
+        tran_system& system_;
+        const bool locked_;
+    };
+
+private:
+    std::atomic<int> maxop_;
+    std::atomic<int> maxnum_;
+    std::atomic<long> tlimit_;
+    std::atomic<bool> initialised_;
+    table pool_;
+    pthread_mutex_t mutex_;
+    csgl_string err_;
+};
+
+// The one table of the process, and the pointer through which every
+// function of the C interface reaches it (its address from the start).
+CSGL_EXPORT extern tran_system sys;
+CSGL_EXPORT extern tran_system* transys;
+
+#endif
