@@ -42,13 +42,12 @@
 #define _POSIX_C_SOURCE 200809L
 
 #include "host/message.h"
+#include "host/write_all.h"
 
-#include <errno.h>
 #include <pthread.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <unistd.h>
 
 struct catalogue_entry {
     int number;
@@ -139,21 +138,10 @@ static size_t format_message(char* out, size_t capacity, int number,
 
 static int emit_line(const char* line, size_t length)
 {
-    int result = 0;
-    int fd = fileno(stderr);
+    int result;
 
     pthread_mutex_lock(&message_lock);
-    while (length > 0) {
-        ssize_t written = write(fd, line, length);
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            result = -1;
-            break;
-        }
-        line += written;
-        length -= (size_t)written;
-    }
+    result = host_write_all(fileno(stderr), line, length);
     pthread_mutex_unlock(&message_lock);
     return result;
 }

@@ -35,6 +35,7 @@
 #define _POSIX_C_SOURCE 200809L
 
 #include "host/trc.h"
+#include "host/write_all.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -126,7 +127,7 @@ static char* escape_text(char* out, const unsigned char* data,
  * the first record.  Returns 0, or -1 when the line could not be written. */
 static int emit_line(const char* line, size_t length)
 {
-    int result = 0;
+    int result;
 
     pthread_mutex_lock(&trc_lock);
     if (trc_fd < 0) {
@@ -137,17 +138,7 @@ static int emit_line(const char* line, size_t length)
         if (trc_fd < 0)
             trc_fd = fileno(stderr);
     }
-    while (length > 0) {
-        ssize_t written = write(trc_fd, line, length);
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            result = -1;
-            break;
-        }
-        line += written;
-        length -= (size_t)written;
-    }
+    result = host_write_all(trc_fd, line, length);
     pthread_mutex_unlock(&trc_lock);
     return result;
 }
