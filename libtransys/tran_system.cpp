@@ -18,6 +18,14 @@ constexpr int limit_message_number = 153;
 constexpr const char* not_initialised_text =
     "tran_system: the transaction system is not initialised\n";
 
+// The texts of the failures answered with 80, built when the library is
+// loaded: the failure is most often the lack of memory, and answering it
+// must not need any.
+const csgl_string insert_failed_text(
+    "tran_system::insert_tran: Internal error . exception thrown from map");
+const csgl_string remove_failed_text(
+    "tran_system::remove_tran: Internal error . exception thrown from map");
+
 }  // namespace
 
 tran_system::tran_system() : maxop_(5), maxnum_(20), tlimit_(300), initialised_(false) {}
@@ -68,7 +76,7 @@ int tran_system::insert_tran(_Connection* conn) {
         system_unlock();
         return result;
     } catch (...) {
-        set_err("tran_system::insert_tran: Internal error . exception thrown from map");
+        set_err(insert_failed_text);
         system_unlock();
         return 80;
     }
@@ -85,7 +93,7 @@ int tran_system::remove_tran(int id) {
         system_unlock();
         return 0;
     } catch (...) {
-        set_err("tran_system::remove_tran: Internal error . exception thrown from map");
+        set_err(remove_failed_text);
         system_unlock();
         return 80;
     }
