@@ -13,12 +13,10 @@
 #include <vector>
 
 struct trace_record {
-    unsigned long type;
-    unsigned long id;
+    unsigned long type, id;
     const void* object;
     bool has_data;
     std::string data;  // the text, or the 4 raw bytes of a code
-
     // The 4 data bytes of an exit record as a signed 32-bit code.
     std::int32_t code() const;
 };
@@ -30,28 +28,22 @@ std::ostream& operator<<(std::ostream& out, const trace_record& record);
 
 // How the recorder reads the inserts of a catalogue message; the service
 // knows this from its catalogue, the recorder has to be told.
-enum class insert_layout {
-    by_selectors,      // selectors 0 and 2: one int insert; otherwise name, line, ten texts
-    limit,             // one int insert
-    name_line_params,  // file name, line, ten texts
-    params             // ten texts
-};
+//   by_selectors      selectors 0 and 2: limit, otherwise name_line_params
+//   limit             one int insert
+//   name_line_params  file name, line, ten texts
+//   params            ten texts
+enum class insert_layout { by_selectors, limit, name_line_params, params };
 
 struct message_call {
     bool printed;  // PrintMessage (true) or getPrintedMessage (false)
-    int selector1;
-    int selector2;
-    int number;
-    unsigned int capacity;      // getPrintedMessage only
-    int int_insert;             // the limit, or the line
-    std::string name;           // file name insert, if any
+    int selector1, selector2, number;
+    unsigned int capacity;            // getPrintedMessage only
+    int int_insert;                   // the limit, or the line
+    std::string name;                 // file name insert, if any
     std::vector<std::string> params;  // texts; "<null>" for a null pointer
 };
 
-struct debug_call {
-    unsigned long level;
-    std::string text;
-};
+struct debug_call { unsigned long level; std::string text; };
 
 // What the host received; safe to call from several threads.
 std::vector<trace_record> recorded_traces();
@@ -60,13 +52,12 @@ std::vector<debug_call> recorded_debugs();
 int trace_init_calls();
 void clear_recorded();
 
-// The text getPrintedMessage writes for every message, formatted from its
-// inserts; tests set it to check what the library does with the result.
+// The text getPrintedMessage writes for every message (default "printed");
+// tests set it to check what the library does with the result.
 void set_printed_text(const std::string& text);
 void set_insert_layout(insert_layout layout);
 
-class host_session {
-public:
+struct host_session {
     explicit host_session(unsigned int events = 0);
     ~host_session();
     host_session(const host_session&) = delete;
