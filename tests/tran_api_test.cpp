@@ -1,250 +1,297 @@
-// The transaction table through the C interface: registration and removal,
-// the limits, the last error, and the time-out sweep with its lists.
-// Every case leaves the table empty and the limits at their defaults.
-#include "libtransys/tran_api.h"
-
+// The directory trace front-end, and the transaction table through the C
+// interface: registration and removal, the limits, the last error, the
+// time-out sweep and its lists, and the trace records of every function
+// under each combination of the entry bit 0x1000 and the error-exit bit
+// 0x2000.  Every case leaves the table empty and the limits at their
+// defaults.
 #include <gtest/gtest.h>
 
 #include <climits>
 #include <cstdint>
+#include <cstdio>
 #include <deque>
+#include <functional>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
+#include "libraries/libldtr/ldtr.hpp"
+#include "libtransys/tran_api.h"
 #include "libtransys/tran_system.hpp"
 #include "tests/support/host_recorder.hpp"
 
 namespace {
 
-// The server's start-up: the library is loaded with an empty last error,
-// and init is called once.
-class started_system : public ::testing::Environment {
-public:
-    void SetUp() override {
-        EXPECT_STREQ(tran_api_system_err(), "");
-        ASSERT_EQ(tran_api_system_init(), 0);
-    }
-};
-::testing::Environment* const start = ::testing::AddGlobalTestEnvironment(new started_system);
+using conns = std::vector<const _Connection*>;
+using records = std::vector<trace_record>;
+constexpr unsigned long entry = 0x03200000, exit_type = 0x03210000, error_exit = 0x030B0000,
+                        debug_type = 0x03400000;
 
-const char limit_text[] = "The number of transaction exceeds limit\n";
+const int objects[2] = {};
+const void *const a = &objects[0], *const b = &objects[1];
+
+trace_record text(unsigned long type, unsigned long id, const void* object, const std::string& s) {
+    return {type, id, object, true, s};
+}
+trace_record coded(unsigned long type, unsigned long id, const void* object, std::int32_t code) {
+    return {type, id, object, true, std::string(reinterpret_cast<const char*>(&code), 4)};
+}
+
+// The function scope's exit records under each mask, with kind 33 and mask
+// 4096, are seen in the transaction system's traces; here any kind and mask.
+TEST(ldtr, exit_kind_follows_the_mask_and_the_code) {
+    host_session session(0x20);  // twice the mask: an error exit for a code not 0
+    ldtr_exit_errcode(7, 45, 0x10, 3, a);
+    ldtr_exit_errcode(7, 45, 0x10, 0, a);
+    trcEvents = 0x10;
+    ldtr_exit_errcode(7, 45, 0x10, -3, b);
+    EXPECT_EQ(recorded_traces(), (records{coded(0x030C0000, 7, a, 3), coded(0x032D0000, 7, a, 0),
+                                          coded(0x032D0000, 7, b, -3)}));
+}
+
+TEST(ldtr, formatters_and_debug_texts) {
+    host_session session(0);  // the writers themselves do not look at the mask
+    EXPECT_EQ(ldtr_init(), 0);
+    EXPECT_EQ(trace_init_calls(), 1);
+    const ldtr_function_local<0x3C020700, 33, 4096> scope(a);
+    const std::string area(8192, 'q');  // a text longer than 8191 is cut
+    scope(entry)();
+    scope(entry)("%ld|%s|%c", -42L, "x", 'c');
+    scope(entry)("%s", area.c_str());
+    const unsigned long t = 0x05AB1234, id = 0x3C020200;
+    ldtr_formater_local local(id, t, a);
+    local(0x1FF, "sub %d", 1);  // only the low byte of `sub` counts
+    local.new_delete(b, "about %s", "b");
+    local.new_delete(0x1202, b, "again");
+    // At the debug level a formatter's type becomes the debug-text kind for
+    // good, keeping the trace component; other levels leave it alone.
+    local.debug(0x20, "plain %d", 1);
+    local.debug(0xC8110000, "level %s", "hit");
+    local("then");
+    ldtr_formater_global global = ldtr_fun(debug_type);
+    global(0x3C020500, "g%d", 7);
+    global.new_delete(0x3C020600, b, "other");
+    global.debug(0x77, "global");
+    global.debug(0xC8110000, "global %d", 4);
+    EXPECT_EQ(recorded_traces(),
+              (records{{entry, 0x3C020700, a, false, ""}, text(entry, 0x3C020700, a, "-42|x|c"),
+                       text(entry, 0x3C020700, a, area.substr(1)),
+                       text(t, 0x3C0202FF, a, "sub 1"), text(t, id, b, "about b"),
+                       text(t, 0x3C020202, b, "again"), text(t, 0x3C020220, a, "plain 1"),
+                       text(0x05070000, id, a, "level hit"), text(0x05070000, id, a, "then"),
+                       text(debug_type, 0x3C020500, nullptr, "g7"),
+                       text(debug_type, 0x3C020600, b, "other"),
+                       text(debug_type, 0x77, nullptr, "global"),
+                       text(0x03070000, 0xC8110000, nullptr, "global 4")}));
+    std::vector<std::pair<unsigned long, std::string>> debugs;
+    for (const debug_call& d : recorded_debugs()) debugs.emplace_back(d.level, d.text);
+    EXPECT_EQ(debugs, (decltype(debugs){{0x20, "plain 1"}, {0xC8110000, "level hit"},
+                                        {0x77, "global"}, {0xC8110000, "global 4"}}));
+}
+
+// A host connection record, kept to the end.
+_Connection* connection(int id, long stamp = 0) {
+    static std::deque<_Connection> kept;
+    static char text[] = "conn-x";
+    return &kept.emplace_back(_Connection{id, stamp, text});
+}
 
 std::vector<int> table_ids() {
     std::vector<int> ids;
-    for (const auto& entry : transys->pool()) ids.push_back(entry.first.id());
+    for (const auto& e : transys->pool()) ids.push_back(e.first.id());
     return ids;
 }
 
 // The connections of a list, first to last; the list is released.
-std::vector<const _Connection*> take(tran_api_conn_list* list) {
-    std::vector<const _Connection*> conns;
-    for (const tran_api_conn_list* n = list; n != nullptr; n = n->next) conns.push_back(n->conn);
+conns take(tran_api_conn_list* list) {
+    conns result;
+    for (const tran_api_conn_list* n = list; n != nullptr; n = n->next) result.push_back(n->conn);
     tran_api_conn_list_delete(list);
-    return conns;
+    return result;
 }
 
-class transactions : public ::testing::Test {
-protected:
+// A pointer as the entry texts show it: hexadecimal, all its digits.
+std::string hex(const void* p) {
+    char t[32];
+    return std::string(t, std::snprintf(t, sizeof t, "0x%jx", std::uintmax_t(std::uintptr_t(p))));
+}
+
+class tran : public ::testing::Test {
+    void SetUp() override { ASSERT_EQ(tran_api_system_init(), 0); }
     void TearDown() override {
-        for (const _Connection& c : conns_) tran_api_delete_transaction(c.conn_id);
-        EXPECT_TRUE(transys->pool().empty());
+        EXPECT_EQ(table_ids(), std::vector<int>{});
         tran_api_set_maxop(5);
         tran_api_set_maxnum(20);
         tran_api_set_tlimit(300);
     }
-    // A host connection record that outlives the case; its text is
-    // "conn-<id>".
-    _Connection* connection(int id, long stamp = 0) {
-        texts_.push_back("conn-" + std::to_string(id));
-        conns_.push_back(_Connection{id, stamp, &texts_.back()[0]});
-        return &conns_.back();
-    }
-    // Registers connections 1..count and returns the codes.
-    std::vector<int> register_ids(int count) {
-        std::vector<int> codes;
-        for (int id = 1; id <= count; ++id)
-            codes.push_back(tran_api_create_transaction(connection(id)));
-        return codes;
-    }
     host_session session_;
-    std::deque<std::string> texts_;
-    std::deque<_Connection> conns_;
 };
 
-TEST_F(transactions, limits_default_and_take_any_value) {
-    EXPECT_EQ(tran_api_system_maxop(), 5);
-    EXPECT_EQ(tran_api_system_maxnum(), 20);
-    EXPECT_EQ(tran_api_system_tlimit(), 300);
-    for (const int value : {0, -7, INT_MAX, INT_MIN}) {
-        tran_api_set_maxop(value);
-        tran_api_set_maxnum(value);
-        tran_api_set_tlimit(value);
-        EXPECT_EQ(tran_api_system_maxop(), value);
-        EXPECT_EQ(tran_api_system_maxnum(), value);
-        EXPECT_EQ(tran_api_system_tlimit(), value);
-    }
-}
-
-TEST_F(transactions, register_remove_and_duplicates) {
+TEST_F(tran, register_remove_and_duplicates) {
     tran_api_set_err("before");
     _Connection* const first = connection(3);
     EXPECT_EQ(tran_api_create_transaction(first), 0);
+    EXPECT_STREQ(tran_api_system_err(), "before");  // success keeps the text
     EXPECT_EQ(tran_api_create_transaction(connection(3)), 68);
-    EXPECT_STREQ(tran_api_system_err(), "Duplicate StartTransactions with conn-3 issued");
-    // The record registered first stays.
-    EXPECT_EQ(take(tran_api_timeout_transactions(1000)), std::vector<const _Connection*>{first});
-    tran_api_set_err("kept");
-    EXPECT_EQ(tran_api_create_transaction(first), 0);
-    EXPECT_EQ(tran_api_delete_transaction(3), 0);
+    EXPECT_STREQ(tran_api_system_err(), "Duplicate StartTransactions with conn-x issued");
+    EXPECT_EQ(tran_api_system_init(), 0);  // a second init keeps the table
+    EXPECT_EQ(take(tran_api_timeout_transactions(1000)), conns{first});  // the first record stayed
     EXPECT_EQ(tran_api_delete_transaction(3), 0);  // none is not an error
-    EXPECT_EQ(tran_api_delete_transaction(-1), 0);
-    EXPECT_STREQ(tran_api_system_err(), "kept");  // success keeps the text
-    tran_api_set_err(nullptr);
-    EXPECT_STREQ(tran_api_system_err(), "");
-    tran_api_system_lock();
-    tran_api_system_unlock();
-    EXPECT_TRUE(recorded_messages().empty());
 }
 
-TEST_F(transactions, transaction_limit) {
-    struct row {
-        int limit, count;
-        std::vector<int> codes;
-    };
-    std::vector<int> twenty_one(20, 0);
-    twenty_one.push_back(4);
-    const std::vector<row> rows = {
-        {0, 25, std::vector<int>(25, 0)},
-        {-1, 25, std::vector<int>(25, 0)},
-        {INT_MIN, 25, std::vector<int>(25, 0)},
-        {1, 2, {0, 4}},
-        {3, 5, {0, 0, 0, 4, 4}},
-        {20, 21, twenty_one},
-    };
-    for (const row& r : rows) {
+TEST_F(tran, transaction_limit) {
+    // A limit of 0 or below is none.  Each refusal sets the text and prints
+    // message 153 with the limit.
+    const int rows[][3] = {{0, 25, 25}, {-1, 25, 25}, {INT_MIN, 25, 25},
+                           {1, 2, 1},   {3, 5, 3},    {20, 21, 20}};  // limit, tries, accepted
+    for (const auto& [limit, tries, accepted] : rows) {
         clear_recorded();
         tran_api_set_err("untouched");
-        tran_api_set_maxnum(r.limit);
-        EXPECT_EQ(register_ids(r.count), r.codes) << r.limit;
-        // Each refusal sets the text and prints message 153 with the limit.
-        const int refusals = r.limit > 0 ? r.count - r.limit : 0;
-        EXPECT_STREQ(tran_api_system_err(), refusals ? limit_text : "untouched");
-        const std::vector<message_call> messages = recorded_messages();
-        ASSERT_EQ(messages.size(), static_cast<std::size_t>(refusals)) << r.limit;
-        for (const message_call& m : messages) {
-            EXPECT_EQ(
-                std::vector<int>({m.printed, m.selector1, m.selector2, m.number, m.int_insert}),
-                std::vector<int>({true, 0, 2, 153, r.limit}));
-        }
-        for (int id = 1; id <= r.count; ++id) tran_api_delete_transaction(id);
+        tran_api_set_maxnum(limit);
+        std::vector<int> codes, expected(accepted, 0);
+        expected.resize(tries, 4);
+        for (int id = 1; id <= tries; ++id)
+            codes.push_back(tran_api_create_transaction(connection(id)));
+        EXPECT_EQ(codes, expected) << limit;
+        EXPECT_STREQ(tran_api_system_err(),
+                     tries > accepted ? "The number of transaction exceeds limit\n" : "untouched");
+        std::vector<std::vector<int>> messages;
+        for (const message_call& m : recorded_messages())
+            messages.push_back({m.printed, m.selector1, m.selector2, m.number, m.int_insert});
+        EXPECT_EQ(messages, decltype(messages)(tries - accepted, {true, 0, 2, 153, limit}));
+        for (int id = 1; id <= tries; ++id) tran_api_delete_transaction(id);
     }
 }
 
-TEST_F(transactions, limit_comes_before_duplicates_and_lowering_keeps_entries) {
-    tran_api_set_maxnum(0);
-    ASSERT_EQ(register_ids(3), std::vector<int>(3, 0));
-    tran_api_set_maxnum(2);
-    EXPECT_EQ(tran_api_create_transaction(connection(1)), 4);
-    EXPECT_EQ(tran_api_create_transaction(connection(4)), 4);
-    EXPECT_EQ(table_ids(), (std::vector<int>{1, 2, 3}));
-    tran_api_delete_transaction(3);
-    tran_api_delete_transaction(2);
-    EXPECT_EQ(tran_api_create_transaction(connection(1)), 68);
-    EXPECT_EQ(tran_api_create_transaction(connection(4)), 0);
-}
-
-TEST_F(transactions, second_init_keeps_the_table_working) {
-    ASSERT_EQ(tran_api_create_transaction(connection(12)), 0);
-    EXPECT_EQ(tran_api_system_init(), 0);
-    EXPECT_EQ(table_ids(), std::vector<int>{12});
-    EXPECT_EQ(tran_api_create_transaction(connection(12)), 68);
-}
-
-TEST_F(transactions, sweep_age_against_the_time_limit) {
-    struct row {
-        long tlimit, stamp, now;
-        bool timed_out;
-    };
+TEST_F(tran, sweep_age_against_the_time_limit) {
+    struct row { long tlimit, stamp, now; bool timed_out; };
     // 2^32 where long is wider than 32 bits: only the low 32 bits count.
     const long wide = static_cast<long>(std::int64_t{1} << 32);
-    const std::vector<row> rows = {
-        {300, 1000, 1300, false},  // an age equal to the limit stays
-        {300, 1000, 1301, true},
-        {300, 2000, 1000, false},               // stamped in the future
-        {0, -2000000000L, 2000000000L, false},  // limit 0: never
-        {-1, 1000, 1000, true},                 // a negative limit: age 0 is over it
-        {-1, 1001, 1000, false},
-        // A clock that wraps still gives small ages; a difference beyond
-        // INT32_MAX wraps to a negative age.
-        {300, INT32_MAX - 100L, INT32_MIN + 200L, true},
-        {300, INT32_MAX - 100L, INT32_MIN + 199L, false},
-        {300, 0, INT32_MAX, true},
-        {300, -1, INT32_MAX, false},
-        {300, wide + 1000, 1300, false},
-        {300, wide + 1000, 2 * wide + 1301, true},
-        {wide, 0, 1000000, false},
-    };
+    // An age equal to the limit stays; a stamp in the future, a limit of 0,
+    // never time out; below 0 the limit is passed from age 0 on.  A clock
+    // that wraps still gives small ages; a difference beyond INT32_MAX
+    // wraps to a negative age.
+    const row rows[] = {{300, 1000, 1300, false}, {300, 1000, 1301, true},
+                        {300, 2000, 1000, false}, {0, -2000000000L, 2000000000L, false},
+                        {-1, 1000, 1000, true},   {-1, 1001, 1000, false},
+                        {300, INT32_MAX - 100L, INT32_MIN + 200L, true},
+                        {300, INT32_MAX - 100L, INT32_MIN + 199L, false},
+                        {300, 0, INT32_MAX, true}, {300, -1, INT32_MAX, false},
+                        {300, wide + 1000, 1300, false}, {300, wide + 1000, 2 * wide + 1301, true},
+                        {wide, 0, 1000000, false}};
     for (const row& r : rows) {
         tran_api_set_tlimit(r.tlimit);
         _Connection* const c = connection(77, r.stamp);
         ASSERT_EQ(tran_api_create_transaction(c), 0);
-        EXPECT_EQ(
-            take(tran_api_timeout_transactions(r.now)),
-            r.timed_out ? std::vector<const _Connection*>{c} : std::vector<const _Connection*>{})
+        EXPECT_EQ(take(tran_api_timeout_transactions(r.now)), r.timed_out ? conns{c} : conns{})
             << r.tlimit << " " << r.stamp << " " << r.now;
         EXPECT_EQ(table_ids(), r.timed_out ? std::vector<int>{} : std::vector<int>{77});
         tran_api_delete_transaction(77);
     }
 }
 
-TEST_F(transactions, sweep_returns_and_removes_in_descending_id) {
-    host_session traced(0x1000);
-    tran_api_set_maxnum(0);
-    std::vector<const _Connection*> old;
-    for (const int id : {3, INT_MIN, 7, -2, INT_MAX, 5}) {
-        old.push_back(connection(id, 0));
-        ASSERT_EQ(tran_api_create_transaction(&conns_.back()), 0);
-    }
-    ASSERT_EQ(tran_api_create_transaction(connection(4, 900)), 0);
-    clear_recorded();
-    EXPECT_EQ(take(tran_api_timeout_transactions(1000)),
-              (std::vector<const _Connection*>{old[4], old[2], old[5], old[0], old[3], old[1]}));
-    EXPECT_EQ(table_ids(), std::vector<int>{4});
-    std::vector<std::string> removals;
-    for (const trace_record& r : recorded_traces()) {
-        if (r.type == 0x03200000 && r.id == 0x3C020300) removals.push_back(r.data);
-    }
-    EXPECT_EQ(removals,
-              (std::vector<std::string>{"conn id 2147483647", "conn id 7", "conn id 5", "conn id 3",
-                                        "conn id -2", "conn id -2147483648"}));
-    EXPECT_EQ(tran_api_timeout_transactions(1000), nullptr);
+// The records of a call under each combination of 0x1000 and 0x2000: an
+// entry record with 0x1000, an exit record with either, of the error-exit
+// kind with 0x2000 when the code is not 0.
+struct mask { unsigned int events; bool entries, exits; unsigned long failed_exit; };
+const mask masks[] = {{0, false, false, 0}, {0x1000, true, true, exit_type},
+                      {0x2000, false, true, error_exit}, {0x3000, true, true, error_exit}};
+
+// Adds the records of a call that makes no traced calls itself; an empty
+// text stands for an entry record without data.
+void add(records& r, const mask& m, unsigned long id, const std::string& s, std::int32_t code) {
+    if (m.entries) r.push_back({entry, id, nullptr, !s.empty(), s});
+    if (m.exits) r.push_back(coded(code != 0 ? m.failed_exit : exit_type, id, nullptr, code));
 }
 
-TEST(conn_list, new_insert_delete) {
-    host_session session;
-    _Connection a{1, 0, nullptr}, b{2, 0, nullptr};
-    tran_api_conn_list* const na = tran_api_conn_list_new(&a);
-    tran_api_conn_list* const nb = tran_api_conn_list_new(&b);
-    ASSERT_TRUE(na != nullptr && nb != nullptr);
-    EXPECT_EQ(na->conn, &a);
-    EXPECT_EQ(na->next, nullptr);
-    tran_api_conn_list* head = nullptr;
-    EXPECT_EQ(tran_api_conn_list_insert(nullptr, na), -1);
-    EXPECT_EQ(tran_api_conn_list_insert(&head, nullptr), -1);
-    EXPECT_EQ(head, nullptr);
-    // Into an empty list the node's successor is left as it is.
-    tran_api_conn_list stray{&b, nullptr};
-    na->next = &stray;
-    EXPECT_EQ(tran_api_conn_list_insert(&head, na), 0);
-    EXPECT_EQ(head, na);
-    EXPECT_EQ(na->next, &stray);
-    na->next = nullptr;
-    EXPECT_EQ(tran_api_conn_list_insert(&head, nb), 0);
-    EXPECT_EQ(head, nb);
-    EXPECT_EQ(nb->next, na);
-    tran_api_conn_list_delete(head);
-    tran_api_conn_list_delete(nullptr);
-    EXPECT_TRUE(recorded_traces().empty());
+TEST_F(tran, every_function_traced_under_each_mask) {
+    _Connection c{21, 0, nullptr}, d{22, 0, nullptr};
+    for (const mask& m : masks) {
+        // A script of traced calls, each step one call; the steps leave the
+        // table and the limits as they found them.
+        tran_api_conn_list *head = nullptr, *made = nullptr;
+        tran_api_conn_list* const node = tran_api_conn_list_new(&c);
+        const std::string conn_c = "conn " + hex(&c), conn_d = "conn " + hex(&d),
+                          head_at = "head " + hex(&head), node_at = ", node " + hex(node);
+        // The function's number n (its id is 0x3C020000 + 0x100 n), its entry
+        // text, its code, and the call.
+        using step = std::tuple<unsigned long, std::string, std::int32_t, std::function<int()>>;
+        const step steps[] = {
+            {1, "", 0, tran_api_system_init},
+            {2, conn_c, 0, [&] { return tran_api_create_transaction(&c); }},
+            {2, conn_c, 68, [&] { return tran_api_create_transaction(&c); }},
+            {2, conn_d, 0, [&] { return tran_api_create_transaction(&d); }},
+            // Over a limit lowered below the count, before the duplicate.
+            {5, "maxnum 1", 0, [] { return tran_api_set_maxnum(1), 0; }},
+            {2, conn_c, 4, [&] { return tran_api_create_transaction(&c); }},
+            {8, "", 1, tran_api_system_maxnum},
+            {5, "maxnum 20", 0, [] { return tran_api_set_maxnum(20), 0; }},
+            {3, "conn id 22", 0, [] { return tran_api_delete_transaction(22); }},
+            {3, "conn id 21", 0, [] { return tran_api_delete_transaction(21); }},
+            {4, "maxop -5", 0, [] { return tran_api_set_maxop(-5), 0; }},
+            {7, "", -5, tran_api_system_maxop},
+            {9, "", 300, [] { return std::int32_t(tran_api_system_tlimit()); }},
+            {6, "tlimit 300", 0, [] { return tran_api_set_tlimit(300), 0; }},
+            {10, "", 0, [] { return tran_api_system_lock(), 0; }},
+            {11, "", 0, [] { return tran_api_system_unlock(), 0; }},
+            {12, "err: (null)", 0, [] { return tran_api_set_err(nullptr), 0; }},
+            {17, "", 0, [] { return std::int32_t(*tran_api_system_err()); }},
+            {13, "current time 1234", 0, [] { return !!tran_api_timeout_transactions(1234); }},
+            {14, "connection " + hex(&c), 0, [&] { return !(made = tran_api_conn_list_new(&c)); }},
+            {16, "head 0x0" + node_at, -1, [&] { return tran_api_conn_list_insert(0, node); }},
+            {16, head_at + ", node 0x0", -1, [&] { return tran_api_conn_list_insert(&head, 0); }},
+            {16, head_at + node_at, 0, [&] { return tran_api_conn_list_insert(&head, node); }},
+            {15, "List head " + hex(node), 0, [&] { return tran_api_conn_list_delete(head), 0; }},
+        };
+        for (const auto& [n, text, code, call] : steps) {
+            clear_recorded();
+            trcEvents = m.events;
+            const int result = call();
+            trcEvents = 0;
+            records expected;
+            add(expected, m, 0x3C020000 + 0x100 * n, text, code);
+            EXPECT_EQ(result, code) << text;
+            EXPECT_EQ(recorded_traces(), expected) << text << " under 0x" << std::hex << m.events;
+        }
+        tran_api_conn_list_delete(made);
+    }
+}
+
+TEST_F(tran, sweep_removes_in_descending_id_inside_its_trace) {
+    tran_api_set_maxnum(0);
+    for (const mask& m : masks) {
+        _Connection* const c[] = {connection(INT_MIN), connection(5), connection(INT_MAX)};
+        for (const int i : {2, 0, 1}) tran_api_create_transaction(c[i]);
+        tran_api_create_transaction(connection(4, 1001));  // age 300 at 1301: stays
+        clear_recorded();
+        trcEvents = m.events;
+        tran_api_conn_list* const list = tran_api_timeout_transactions(1301);
+        trcEvents = 0;
+        ASSERT_TRUE(list && list->next && list->next->next);
+        const void* const nodes[] = {list->next->next, list->next, list};
+        // The list head lives in the sweep: read from the first insert.
+        std::string head;
+        for (const trace_record& r : recorded_traces()) {
+            if (r.type == entry && r.id == 0x3C021000 && head.empty())
+                head = r.data.substr(5, r.data.find(',') - 5);
+        }
+        // The walk makes and inserts the nodes in ascending id, then the
+        // removals run in descending id, all inside the sweep's records.
+        records inner, expected;
+        for (int i = 0; i < 3; ++i) {
+            add(inner, m, 0x3C020E00, "connection " + hex(c[i]), 0);
+            add(inner, m, 0x3C021000, "head " + head + ", node " + hex(nodes[i]), 0);
+        }
+        for (int i = 3; i-- > 0;)
+            add(inner, m, 0x3C020300, "conn id " + std::to_string(c[i]->conn_id), 0);
+        add(expected, m, 0x3C020D00, "current time 1301", 0);
+        expected.insert(expected.begin() + m.entries, inner.begin(), inner.end());
+        EXPECT_EQ(recorded_traces(), expected) << std::hex << m.events;
+        EXPECT_EQ(take(list), (conns{c[2], c[1], c[0]}));
+        EXPECT_EQ(table_ids(), std::vector<int>{4});
+        tran_api_delete_transaction(4);
+    }
 }
 
 }  // namespace
