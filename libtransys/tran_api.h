@@ -78,7 +78,10 @@ TRAN_API_EXPORT const char* tran_api_system_err(void);
  * connections in descending connection id; the removals run in that order.
  * Null when none timed out, and when a node could not be allocated (then
  * nothing is removed).  The caller releases the list with
- * tran_api_conn_list_delete. */
+ * tran_api_conn_list_delete.  The table is walked under the system mutex;
+ * the removals, by connection id, follow once it is released, so other
+ * threads may register and remove meanwhile (a connection whose
+ * transaction ends and starts again in that moment loses the new one). */
 TRAN_API_EXPORT tran_api_conn_list* tran_api_timeout_transactions(long now);
 
 /* A new node for `conn` with no successor, or null when out of memory. */
