@@ -13,14 +13,16 @@ void csgl_str_zero(void* p, unsigned int n) { std::memset(p, 0, n); }
 
 namespace {
 
-// The character folded by the C library's tolower, sign-extended from char
-// as it is passed (the C library's tables cover the negative values of a
-// signed char).
-int folded(char c) { return std::tolower(static_cast<signed char>(c)); }
-
-int folded_difference(char a, char b) {
-    return static_cast<signed char>(folded(a)) - static_cast<signed char>(folded(b));
+// The character folded by the C library's tolower, as a signed 8-bit value.
+// The character goes to tolower as an unsigned char: a negative argument
+// other than EOF is undefined, and compilers do exploit that.  The C
+// library folds a character above 0x7F the same whichever way it is passed,
+// so the result is the folded character's signed value either way.
+signed char folded(char c) {
+    return static_cast<signed char>(std::tolower(static_cast<unsigned char>(c)));
 }
+
+int folded_difference(char a, char b) { return folded(a) - folded(b); }
 
 }  // namespace
 
