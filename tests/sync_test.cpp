@@ -1,12 +1,9 @@
-// The abstract lock, the private lock, the monitor and the locked counter,
-// and the release of a shared string from several threads at once.
+// The locks, the monitor and the locked counter, and the strings' shared
+// parts used from several threads at once.
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
-#include <cstdint>
 #include <cstdio>
-#include <cstring>
 #include <future>
 #include <memory>
 #include <string>
@@ -20,246 +17,155 @@
 
 namespace {
 
+using records = std::vector<trace_record>;
 constexpr unsigned long created = 0x021E0000, destroyed = 0x021F0000;
 constexpr unsigned long value_id = 0x14110000, lock_id = 0x14120000, monitor_id = 0x14140000;
 
 std::string pointer_text(const void* p) {
-    char text[40];
+    char text[32];
     std::snprintf(text, sizeof text, "%p", p);
     return text;
 }
 
-// An object's address as %p prints it, taken while the object exists.
-struct object_text {
-    object_text(const void* p) : text(pointer_text(p)) {}
-    std::string text;
-};
-
-std::string line(unsigned long type, unsigned long id, const object_text& object,
-                 const char* data = nullptr) {
-    char head[64];
-    std::snprintf(head, sizeof head, "%08lx %08lx ", type, id);
-    return head + object.text + (data ? std::string(" ") + data : "");
+// Records of this type and id, of this object and with this data where those are given.
+long count_records(unsigned long type, unsigned long id, const void* object,
+                   const char* data = nullptr) {
+    long n = 0;
+    for (const trace_record& r : recorded_traces())
+        n += r.type == type && r.id == id && (!object || r.object == object) &&
+             (!data || r.data == data);
+    return n;
 }
 
-std::vector<std::string> lines() {
-    std::vector<std::string> out;
-    for (const trace_record& r : recorded_traces()) {
-        out.push_back(line(r.type, r.id, r.object, r.has_data ? r.data.c_str() : nullptr));
+// Runs `body(0)` to `body(n - 1)` in threads let go at once.
+template <class F>
+void in_threads(int n, F body) {
+    std::promise<void> go;
+    std::shared_future<void> started(go.get_future());
+    std::vector<std::thread> threads;
+    for (int t = 0; t < n; ++t) threads.emplace_back([&body, started, t] { started.wait(); body(t); });
+    go.set_value();
+    for (std::thread& thread : threads) thread.join();
+}
+
+template <class Exc, class F>
+void expect_thrown(F operation, const char* text, unsigned long error) {
+    try {
+        operation();
+        ADD_FAILURE() << "no exception";
+    } catch (const Exc& e) {
+        EXPECT_STREQ(e.message().msg_string(), text);
+        EXPECT_EQ(e.error, error);
+        EXPECT_STREQ(e.file, "libutils/csgl/csgl_sync.cpp");
     }
-    return out;
 }
 
-// What another thread sees when it tries the lock (and gives it back if it got it).
-bool busy_for_others(csgl_sync_lock_private& lock) {
-    return std::async(std::launch::async, [&lock] {
-               const bool busy = lock.request(0);
-               if (!busy) lock.release();
-               return busy;
-           }).get();
+// The shared empty string is built once, while the library is loaded (its
+// transaction table holds a default string); default constructions racing
+// in threads build nothing and all get that one representation.
+TEST(string_threads, racing_default_constructions_share_one_empty_string) {
+    std::vector<csgl_string> strings(8, csgl_string("x"));
+    host_session session(0x800);
+    in_threads(8, [&strings](int t) { strings[t] = csgl_string(); });
+    EXPECT_EQ(count_records(created, value_id, nullptr), 0);
+    for (const csgl_string& s : strings) EXPECT_EQ(s.representation(), strings[0].representation());
+    EXPECT_STREQ(strings[0], "");
 }
 
-template <class Exc>
-void expect_thrown(Exc& e, const char* text, unsigned long error) {
-    EXPECT_STREQ(e.message().msg_string(), text);
-    EXPECT_EQ(e.error, error);
-    EXPECT_STREQ(e.file, "libutils/csgl/csgl_sync.cpp");
-    EXPECT_GT(e.line, 0);
+// Handles of one representation copied, assigned and released in several
+// threads, the last thread releasing the original at once.
+TEST(string_threads, representation_freed_once_from_many_threads) {
+    constexpr int threads = 4, rounds = 100;
+    host_session session(0x800);
+    auto* original = new csgl_string("shared text");
+    const records built = recorded_traces();  // the lock, the counter, a step
+    std::vector<csgl_string*> handles(threads + 1, original);
+    for (int t = 0; t < threads; ++t) handles[t] = new csgl_string(*original);
+    in_threads(threads + 1, [&](int t) {
+        for (int i = 0; t < threads && i < rounds; ++i) {
+            csgl_string copy(*handles[t]), other;
+            other = copy;
+        }
+        delete handles[t];
+    });
+    EXPECT_EQ(count_records(destroyed, lock_id, built.at(0).object), 1);
+    EXPECT_EQ(count_records(destroyed, value_id, built.at(1).object), 1);
+    // Up and down for the original, each thread's handle, and two per round.
+    EXPECT_EQ(count_records(created, monitor_id, nullptr, pointer_text(built.at(0).object).c_str()),
+              2 * (1 + threads + 2 * threads * rounds));
 }
 
 TEST(sync_value, steps_and_records) {
     host_session session(0x800);
-    const void *v_lock, *zero_lock;
-    object_text v_address(nullptr), zero_address(nullptr);
-    {
-        csgl_sync_value v(-5);
-        v_address = &v;
-        v_lock = recorded_traces().at(0).object;  // the lock is built first
-        EXPECT_EQ(lines(), (std::vector<std::string>{line(created, lock_id, v_lock),
-                                                      line(created, value_id, &v, "-5")}));
-        clear_recorded();
-        EXPECT_EQ(v.increment(), -4);
-        const void* monitor = recorded_traces().at(0).object;
-        EXPECT_EQ(lines(), (std::vector<std::string>{
-                               line(created, monitor_id, monitor, pointer_text(v_lock).c_str()),
-                               line(destroyed, monitor_id, monitor)}));
-        clear_recorded();
-        csgl_sync_value zero(0);
-        zero_address = &zero;
-        zero_lock = recorded_traces().at(0).object;
-        EXPECT_EQ(lines().at(1), line(created, value_id, &zero, "0"));
-        EXPECT_EQ(zero.decrement(), -1);
-        EXPECT_EQ(zero.increment(), 0);
-        EXPECT_EQ(zero.decrement(), -1);
-        EXPECT_EQ(zero.decrement(), -2);
-        clear_recorded();
-    }
-    // `zero` goes first; each counter's lock before the counter itself.
-    EXPECT_EQ(lines(), (std::vector<std::string>{
-                           line(destroyed, lock_id, zero_lock), line(destroyed, value_id, zero_address),
-                           line(destroyed, lock_id, v_lock), line(destroyed, value_id, v_address)}));
+    auto v = std::make_unique<csgl_sync_value>(-2);
+    const void *lock = recorded_traces().at(0).object, *value = v.get();  // the lock is built first
+    EXPECT_EQ(recorded_traces(),
+              (records{{created, lock_id, lock, false, ""}, {created, value_id, value, true, "-2"}}));
+    clear_recorded();
+    EXPECT_EQ(v->increment(), -1);  // under the lock, held by a monitor
+    const void* monitor = recorded_traces().at(0).object;
+    EXPECT_EQ(recorded_traces(), (records{{created, monitor_id, monitor, true, pointer_text(lock)},
+                                          {destroyed, monitor_id, monitor, false, ""}}));
+    for (const long expected : {0, 1}) EXPECT_EQ(v->increment(), expected);
+    for (const long expected : {0, -1, -2}) EXPECT_EQ(v->decrement(), expected);
+    const records released{{destroyed, lock_id, lock, false, ""}, {destroyed, value_id, value, false, ""}};
+    clear_recorded();
+    v.reset();
+    EXPECT_EQ(recorded_traces(), released);
 }
 
-TEST(sync_value, concurrent_increments) {
+// Each step's result is seen by exactly one thread.
+TEST(sync_value, concurrent_increments_each_seen_once) {
     csgl_sync_value v(0);
-    std::vector<long> seen[2];
-    std::thread threads[2];
-    for (int t = 0; t < 2; ++t) {
-        threads[t] = std::thread([&v, &mine = seen[t]] {
-            for (int i = 0; i < 1000; ++i) mine.push_back(v.increment());
-        });
-    }
-    for (std::thread& t : threads) t.join();
-    std::vector<long> all(seen[0]);
-    all.insert(all.end(), seen[1].begin(), seen[1].end());
-    std::sort(all.begin(), all.end());
-    ASSERT_EQ(all.size(), 2000u);
-    for (long i = 0; i < 2000; ++i) ASSERT_EQ(all[i], i + 1);
-    EXPECT_EQ(v.increment(), 2001);
-}
-
-TEST(string_release, one_free_from_many_threads) {
-    host_session session(0x800);
-    auto* original = new csgl_string("shared text");
-    const std::vector<trace_record> built = recorded_traces();
-    ASSERT_GE(built.size(), 2u);
-    const void* lock = built[0].object;
-    const void* counter = built[1].object;
-    ASSERT_EQ(built[1].id, value_id);
-
-    constexpr int threads_count = 4, rounds = 100;
-    std::promise<void> go;
-    std::shared_future<void> started(go.get_future());
-    std::atomic<int> wrong_texts{0};
-    std::vector<std::unique_ptr<csgl_string>> handles;
-    for (int t = 0; t < threads_count; ++t) handles.push_back(std::make_unique<csgl_string>(*original));
-    std::vector<std::thread> threads;
-    for (int t = 0; t < threads_count; ++t) {
-        threads.emplace_back([&mine = handles[t], started, &wrong_texts] {
-            started.wait();
-            for (int i = 0; i < rounds; ++i) {
-                csgl_string copy(*mine);
-                csgl_string other;
-                other = copy;
-                if (std::strcmp(other.c_str(), "shared text") != 0) ++wrong_texts;
-            }
-            mine.reset();
-        });
-    }
-    go.set_value();
-    delete original;
-    for (std::thread& t : threads) t.join();
-
-    EXPECT_EQ(wrong_texts.load(), 0);
-    int counter_freed = 0, lock_freed = 0, steps = 0;
-    const std::string lock_text = pointer_text(lock);
-    for (const trace_record& r : recorded_traces()) {
-        if (r.type == destroyed && r.id == value_id && r.object == counter) ++counter_freed;
-        if (r.type == destroyed && r.id == lock_id && r.object == lock) ++lock_freed;
-        if (r.type == created && r.id == monitor_id && r.data == lock_text) ++steps;
-    }
-    EXPECT_EQ(counter_freed, 1);
-    EXPECT_EQ(lock_freed, 1);
-    // Up and down for the original, each thread's handle, and two per round.
-    EXPECT_EQ(steps, 2 * (1 + threads_count + 2 * threads_count * rounds));
-}
-
-TEST(lock_private, try_without_waiting) {
-    csgl_sync_lock_private lock;
-    EXPECT_FALSE(busy_for_others(lock));
-    EXPECT_FALSE(lock.request(0));  // free: now held here
-    EXPECT_TRUE(busy_for_others(lock));
-    lock.release();
-    EXPECT_FALSE(busy_for_others(lock));
-
-    std::promise<void> held, done;
-    std::thread holder([&] {
-        lock.request();
-        held.set_value();
-        done.get_future().wait();
-        lock.release();
+    std::vector<char> seen(4000);
+    in_threads(4, [&](int) {
+        for (int i = 0; i < 1000; ++i) ++seen.at(v.increment() - 1);
     });
-    held.get_future().wait();
-    EXPECT_TRUE(lock.request(0));  // held by another thread: refused at once
-    done.set_value();
-    holder.join();
-    EXPECT_FALSE(busy_for_others(lock));
+    EXPECT_EQ(std::count(seen.begin(), seen.end(), 1), 4000);
 }
 
-TEST(lock_private, only_timeout_zero) {
-    for (const long timeout : {1L, csgl_timeout_infinite}) {
-        for (const bool held : {false, true}) {
-            SCOPED_TRACE(std::to_string(timeout) + (held ? " held" : " free"));
-            csgl_sync_lock_private lock;
-            if (held) lock.request();
-            try {
-                lock.request(timeout);
-                ADD_FAILURE() << "no exception";
-            } catch (const exc_domain_overflow_t& e) {
-                expect_thrown(e, "timeout must be 0", 0x2003000F);
-            }
-            EXPECT_EQ(busy_for_others(lock), held);
-            if (held) lock.release();
-        }
-    }
-}
-
-TEST(lock_base, refuses_to_run) {
+// The abstract lock refuses to run.  The private lock's request(0) answers
+// at once, true when the lock is taken (by anyone); any other timeout is
+// refused before the lock is touched, held or not.
+TEST(lock, base_refuses_private_tries_without_waiting) {
     csgl_sync_lock base;
-    for (int operation = 0; operation < 3; ++operation) {
-        try {
-            if (operation == 0) base.request(0);
-            if (operation == 1) base.request();
-            if (operation == 2) base.release();
-            ADD_FAILURE() << "no exception from operation " << operation;
-        } catch (const exc_should_not_execute_t& e) {
-            expect_thrown(e, "exc_should_not_execute", 0x20030007);
+    expect_thrown<exc_should_not_execute_t>([&] { base.request(0); }, "exc_should_not_execute", 0x20030007);
+    expect_thrown<exc_should_not_execute_t>([&] { base.request(); }, "exc_should_not_execute", 0x20030007);
+    expect_thrown<exc_should_not_execute_t>([&] { base.release(); }, "exc_should_not_execute", 0x20030007);
+    csgl_sync_lock_private lock;
+    for (const bool held : {false, true}) {
+        for (const long timeout : {1L, csgl_timeout_infinite}) {
+            expect_thrown<exc_domain_overflow_t>([&] { lock.request(timeout); }, "timeout must be 0",
+                                                 0x2003000F);
         }
+        EXPECT_EQ(lock.request(0), held);  // free: taken now; held: refused at once
     }
+    lock.release();
+    EXPECT_FALSE(lock.request(0));
+    lock.release();
 }
 
-// A lock that notes each call and how many trace records existed by then.
+// A lock noting each call with the number of trace records by then.
 struct noting_lock : csgl_sync_lock {
-    std::vector<std::string> calls;
+    std::string calls;
     bool refuse = false;
-    bool request(long) override { return true; }
     void request() override {
-        calls.push_back("request after " + std::to_string(recorded_traces().size()));
+        calls += "request" + std::to_string(recorded_traces().size()) + " ";
         if (refuse) throw 7;
     }
-    void release() override { calls.push_back("release after " + std::to_string(recorded_traces().size())); }
+    void release() override { calls += "release" + std::to_string(recorded_traces().size()) + " "; }
 };
 
-TEST(monitor, records_around_the_lock) {
+// The monitor writes its creation record before it requests the lock and
+// releases the lock before its destruction record; a refused request
+// releases nothing.
+TEST(monitor, holds_the_lock_inside_its_records) {
     host_session session(0x800);
-    auto* lock = new csgl_sync_lock_private;
-    EXPECT_EQ(lines(), std::vector<std::string>{line(created, lock_id, lock)});
-    {
-        const csgl_sync_monitor hold(*lock);
-        EXPECT_TRUE(busy_for_others(*lock));
-    }
-    EXPECT_FALSE(busy_for_others(*lock));
-    clear_recorded();
-    const object_text freed(lock);
-    delete lock;
-    EXPECT_EQ(lines(), std::vector<std::string>{line(destroyed, lock_id, freed)});
-    clear_recorded();
     noting_lock noted;
-    object_text where(nullptr);
-    {
-        const csgl_sync_monitor hold(noted);
-        where = &hold;
-    }
-    EXPECT_EQ(lines(), (std::vector<std::string>{
-                           line(created, monitor_id, where, pointer_text(&noted).c_str()),
-                           line(destroyed, monitor_id, where)}));
-    EXPECT_EQ(noted.calls, (std::vector<std::string>{"request after 1", "release after 1"}));
-
-    noted.calls.clear();
+    { const csgl_sync_monitor hold(noted); }
     noted.refuse = true;
     EXPECT_THROW(csgl_sync_monitor hold(noted), int);
-    EXPECT_EQ(noted.calls.size(), 1u);
-    EXPECT_EQ(noted.calls[0].rfind("request", 0), 0u);
+    EXPECT_EQ(noted.calls, "request1 release1 request3 ");
 }
 
 }  // namespace

@@ -20,10 +20,12 @@ struct recorded {
     insert_layout layout = insert_layout::by_selectors;
 } host;
 
-// Runs `f` under the guard (held to the end of the full expression) and
-// returns what it returned.
+// Runs `f` under the guard and returns what it returned.
 template <class F>
-auto locked(F f) { return std::scoped_lock(guard), f(); }
+auto locked(F f) {
+    const std::lock_guard<std::mutex> hold(guard);
+    return f();
+}
 
 auto fields(const trace_record& r) { return std::tie(r.type, r.id, r.object, r.has_data, r.data); }
 
