@@ -17,6 +17,16 @@ unsigned long debug_type(unsigned long type, unsigned long level) {
     return (type & 0xFF000000) | (ldtr_type_debug_text & 0x00FF0000);
 }
 
+// Writes a debug text as a record and hands it to the host's debug output.
+void write_debug(unsigned long type, unsigned long id, const void* object, unsigned long level,
+                 const char* format, va_list args) {
+    va_list again;
+    va_copy(again, args);
+    ldtr_write(type, id, object, format, trace_va_pointer(args));
+    PrintDebugVa(level, format, again);
+    va_end(again);
+}
+
 }  // namespace
 
 int ldtr_init() { return trcInit(); }
@@ -67,11 +77,7 @@ void ldtr_formater_local::debug(unsigned long level, const char* format, ...) {
     type_ = debug_type(type_, level);
     va_list args;
     va_start(args, format);
-    va_list again;
-    va_copy(again, args);
-    ldtr_write(type_, id_ | (level & 0xFF), object_, format, trace_va_pointer(args));
-    PrintDebugVa(level, format, again);
-    va_end(again);
+    write_debug(type_, id_ | (level & 0xFF), object_, level, format, args);
     va_end(args);
 }
 
@@ -109,11 +115,7 @@ void ldtr_formater_global::debug(unsigned long level, const char* format, ...) {
     type_ = debug_type(type_, level);
     va_list args;
     va_start(args, format);
-    va_list again;
-    va_copy(again, args);
-    ldtr_write(type_, level, nullptr, format, trace_va_pointer(args));
-    PrintDebugVa(level, format, again);
-    va_end(again);
+    write_debug(type_, level, nullptr, level, format, args);
     va_end(args);
 }
 
