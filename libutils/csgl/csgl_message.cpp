@@ -69,6 +69,18 @@ unsigned int variable_references(const char* text, unsigned int length) {
     return count;
 }
 
+// How much longer than the text its markers-removed form can be.  The
+// leading variable takes its markers and value out of the text; each
+// reference takes at least its 12 characters and puts the value in.
+unsigned int substitution_growth(const char* text, unsigned int length) {
+    const unsigned int value = leading_variable_length(text, length);
+    if (value == 0) return 0;
+    const unsigned int references = variable_references(text, length);
+    const unsigned int added = references * value;
+    const unsigned int removed = 2 * marker_length + value + references * (marker_length + reference_length);
+    return added > removed ? added - removed : 0;
+}
+
 }  // namespace
 
 csgl_message_::csgl_message_(const char* text, int message_number, const char* file, int line)
@@ -80,13 +92,13 @@ csgl_message_::csgl_message_(const char* text, int message_number, const char* f
       block(nullptr),
       variable(nullptr),
       printed(nullptr),
-      parameters(),
-      printed_capacity_(0),
-      printed_area_(nullptr) {
+      parameters() {
     init(text, get_length(text), message_number, file, line);
 }
 
 csgl_message_::~csgl_message_() { delete[] block; }
+
+char* csgl_message_::printed_area() const { return block + 2 * (variable - block); }
 
 unsigned int csgl_message_::get_length(const char* s) {
     return s ? static_cast<unsigned int>(std::strlen(s)) : 0;
@@ -101,29 +113,21 @@ void csgl_message_::init(const char* text, unsigned int length, int number, cons
         text = "";
         length = 0;
     }
-    const unsigned int file_length = get_length(file_name);
 
-    // The block the text needs: four times the rounded need of file and
-    // text.  Each variable reference may put the whole variable into the
-    // text area, which then gets that much more room; the host is offered
-    // half of the block the text alone would need.
-    const unsigned int needed = 4 * allocation_size(file_length + 1 + length);
-    const unsigned int substitutions =
-        variable_references(text, length) * leading_variable_length(text, length);
-    const unsigned int text_room = length + 1 + substitutions;
-    const unsigned int parameter_room = length + 1;
-    printed_capacity_ = needed / 2;
-    block_size = needed;
-    if (text_room + parameter_room + printed_capacity_ > block_size) {
-        block_size = text_room + parameter_room + printed_capacity_;
-    }
+    // Four times the rounded need of file and text, laid out as the text
+    // area, the parameter area (each as long as the text) and the printed
+    // area, the rest.  Variable references can make the text outgrow its
+    // area: then both areas get the room the text needs and the block four
+    // times that, so the printed area still holds at least half of it.
+    const unsigned int text_room = length + 1 + substitution_growth(text, length);
+    block_size = 4 * allocation_size(get_length(file_name) + 1 + length);
+    if (4 * text_room > block_size) block_size = 4 * text_room;
     block = exc_if_no_mem(__FILE__, __LINE__, new (std::nothrow) char[block_size]);
 
     char* text_out = block;
     variable = block + text_room;
     char* parameter_out = variable;
-    printed_area_ = variable + parameter_room;
-    printed = printed_area_;
+    printed = printed_area();
     *printed = '\0';
     parameter_count = 0;
 
@@ -180,13 +184,13 @@ void csgl_message_::log(int first, int second) {
     if (message_number == 0) return;
     const char* const* p = parameters;
     // Each log formats afresh from the start of the printed area.
-    printed = printed_area_;
+    printed = printed_area();
     if (message_number > 0) {
         const bool named = file != nullptr && *file != '\0';
         const char* name = named ? file : default_name;
         PrintMessage(second, first, message_number, name, line, p[0], p[1], p[2], p[3], p[4],
                      p[5], p[6], p[7], p[8], p[9]);
-        getPrintedMessage(printed, printed_capacity_, second, first, message_number, name, line,
+        getPrintedMessage(printed, block_size / 2, second, first, message_number, name, line,
                           p[0], p[1], p[2], p[3], p[4], p[5], p[6], p[7], p[8], p[9]);
         if (!named) {
             const char* behind_name = std::strstr(printed, default_name_prefix);
@@ -197,7 +201,7 @@ void csgl_message_::log(int first, int second) {
         const int number = message_number == INT_MIN ? message_number : -message_number;
         PrintMessage(second, first, number, p[0], p[1], p[2], p[3], p[4], p[5], p[6], p[7], p[8],
                      p[9]);
-        getPrintedMessage(printed, printed_capacity_, second, first, number, p[0], p[1], p[2],
+        getPrintedMessage(printed, block_size / 2, second, first, number, p[0], p[1], p[2],
                           p[3], p[4], p[5], p[6], p[7], p[8], p[9]);
     }
 }

@@ -22,7 +22,7 @@
 //   parameter area  the variable's value (if there is one), then the
 //                   characters of the text with each parameter NUL-terminated
 //   printed area    where the host formats the printed message; at least
-//                   half the block
+//                   half the block, which is what the host is offered
 class CSGL_EXPORT csgl_message_ : public csgl_refcounted<csgl_message_> {
 public:
     static constexpr int max_parameters = 10;
@@ -52,10 +52,9 @@ public:
     const char* parameters[max_parameters];  // null from parameter_count on
 
 private:
-    // Room offered to the host for the printed text: half of the block the
-    // text alone would need, whatever extra room substitutions took.
-    unsigned int printed_capacity_;
-    char* printed_area_;
+    // Start of the printed area, behind the text and parameter areas,
+    // which are equally long.
+    char* printed_area() const;
 };
 
 class CSGL_EXPORT csgl_message {
