@@ -229,4 +229,33 @@ TEST(exception_trace, records_by_event_bits) {
     }
 }
 
+// The library throws a copy of the exception it builds: the handler sees
+// the copy, the original goes as the stack unwinds.  Numbers are 32-bit on
+// every target, and a null file shows as the C library prints it.
+TEST(exception_trace, library_throws_a_copy) {
+    host_session session(0x800);
+    const void* handled = nullptr;
+    try {
+        exc_t::throw_posix_error(nullptr, 7, static_cast<unsigned long>(0x100000002ull));
+    } catch (const exc_does_not_exist_t& e) {
+        handled = &e;
+    }
+    const std::vector<trace_record> r = recorded_traces();
+    std::vector<trace_record> records;
+    for (const trace_record& t : r) {
+        if (t.id == 0x141B0000) records.push_back(t);
+    }
+    ASSERT_EQ(records.size(), 4u);
+    const void* const built = records[0].object;
+    char source[40];
+    std::snprintf(source, sizeof source, "= %p", built);
+    EXPECT_NE(built, handled);
+    EXPECT_EQ(records, (std::vector<trace_record>{
+                           {0x021E0000, 0x141B0000, built, true,
+                            "does_not_exist (ENOENT)\nfile: (null); line: 7; error: 0x20030023 = 537067555"},
+                           {0x021E0000, 0x141B0000, handled, true, source},
+                           {0x021F0000, 0x141B0000, built, false, ""},
+                           {0x021F0000, 0x141B0000, handled, false, ""}}));
+}
+
 }  // namespace

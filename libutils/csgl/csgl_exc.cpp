@@ -5,7 +5,12 @@
 
 namespace {
 
-const char* printable(const char* s) { return s ? s : ""; }
+// A null text or file shows as the C library prints a null string.
+const char* printable(const char* s) { return s ? s : "(null)"; }
+
+// Error numbers and codes are 32-bit on every target; where long is wider,
+// its upper half is not part of the number.
+unsigned long low_32_bits(unsigned long code) { return code & 0xFFFFFFFFul; }
 
 }  // namespace
 
@@ -14,7 +19,7 @@ bool exc_t::_quiet = true;
 exc_t::exc_t(const char* file, int line, const char* text, unsigned long error,
              int message_number)
     : cstr_class(1),
-      error(error & 0xFFFFFFFFul),
+      error(low_32_bits(error)),
       file(file),
       line(line),
       msg(text, message_number, file, line) {
@@ -50,35 +55,35 @@ bool exc_t::be_quiet(bool quiet) {
 exc_t* exc_t::get_current() { return nullptr; }
 
 void exc_t::throw_posix_error(const char* file, int line, unsigned long code) {
-    switch (code) {
+    switch (low_32_bits(code)) {
         case 0: return;
-        case EPERM: throw exc_permission_denied_t(file, line, "permission_denied (EPERM)", 0);
-        case ENOENT: throw exc_does_not_exist_t(file, line, "does_not_exist (ENOENT)", 0);
-        case ESRCH: throw exc_does_not_exist_t(file, line, "does_not_exist (ESRCH)", 0);
-        case ENXIO: throw exc_does_not_exist_t(file, line, "does_not_exist (ENXIO)", 0);
-        case E2BIG: throw exc_domain_overflow_t(file, line, "domain_overflow (E2BIG)", 0);
-        case EBADF: throw exc_invalid_handle_t(file, line, "invalid_handle (EBADF)", 0);
-        case EAGAIN: throw exc_object_busy_t(file, line, "object_busy (EAGAIN)", 0);
-        case ENOMEM: throw exc_not_enough_memory_t(file, line, "not_enough_memory (ENOMEM)", 0);
-        case EACCES: throw exc_permission_denied_t(file, line, "permission_denied (EACCES)", 0);
-        case EFAULT: throw exc_invalid_address_t(file, line, "invalid_address (EFAULT)", 0);
-        case EBUSY: throw exc_object_busy_t(file, line, "object_busy (EBUSY)", 0);
-        case EEXIST: throw exc_already_exists_t(file, line, "already_exists (EEXIST)", 0);
-        case ENODEV: throw exc_does_not_exist_t(file, line, "does_not_exist (ENODEV)", 0);
-        case EINVAL: throw exc_invalid_parameter_t(file, line, "invalid_parameter (EINVAL)", 0);
-        case ENFILE: throw exc_not_enough_handles_t(file, line, "not_enough_handles (ENFILE)", 0);
-        case EMFILE: throw exc_not_enough_handles_t(file, line, "not_enough_handles (EMFILE)", 0);
-        case ETXTBSY: throw exc_object_busy_t(file, line, "object_busy (ETXTBSY)", 0);
-        case ENOSPC: throw exc_not_enough_disk_t(file, line, "not_enough_disk (ENOSPC)", 0);
-        case EROFS: throw exc_permission_denied_t(file, line, "permission_denied (EROFS)", 0);
-        case EDEADLK: throw exc_would_deadlock_t(file, line, "would_deadlock (EDEADLK)", 0);
-        case ENOLCK: throw exc_not_enough_handles_t(file, line, "not_enough_handles (ENOLCK)", 0);
-        case ENOSYS: throw exc_not_implemented_t(file, line, "not_implemented (ENOSYS)", 0);
-        case EIDRM: throw exc_does_not_exist_t(file, line, "does_not_exist (EIDRM)", 0);
-        case EOVERFLOW: throw exc_range_overflow_t(file, line, "range_overflow (EOVERFLOW)", 0);
-        case ENOTSUP: throw exc_not_implemented_t(file, line, "not_implemented (ENOTSUP)", 0);
-        case EDQUOT: throw exc_not_enough_disk_t(file, line, "not_enough_disk (EDQUOT)", 0);
-        default: throw exc_unmapped_t(file, line, "unmapped LINUX2 error", code, 0);
+        case EPERM: exc_throw(exc_permission_denied_t(file, line, "permission_denied (EPERM)", 0));
+        case ENOENT: exc_throw(exc_does_not_exist_t(file, line, "does_not_exist (ENOENT)", 0));
+        case ESRCH: exc_throw(exc_does_not_exist_t(file, line, "does_not_exist (ESRCH)", 0));
+        case ENXIO: exc_throw(exc_does_not_exist_t(file, line, "does_not_exist (ENXIO)", 0));
+        case E2BIG: exc_throw(exc_domain_overflow_t(file, line, "domain_overflow (E2BIG)", 0));
+        case EBADF: exc_throw(exc_invalid_handle_t(file, line, "invalid_handle (EBADF)", 0));
+        case EAGAIN: exc_throw(exc_object_busy_t(file, line, "object_busy (EAGAIN)", 0));
+        case ENOMEM: exc_throw(exc_not_enough_memory_t(file, line, "not_enough_memory (ENOMEM)", 0));
+        case EACCES: exc_throw(exc_permission_denied_t(file, line, "permission_denied (EACCES)", 0));
+        case EFAULT: exc_throw(exc_invalid_address_t(file, line, "invalid_address (EFAULT)", 0));
+        case EBUSY: exc_throw(exc_object_busy_t(file, line, "object_busy (EBUSY)", 0));
+        case EEXIST: exc_throw(exc_already_exists_t(file, line, "already_exists (EEXIST)", 0));
+        case ENODEV: exc_throw(exc_does_not_exist_t(file, line, "does_not_exist (ENODEV)", 0));
+        case EINVAL: exc_throw(exc_invalid_parameter_t(file, line, "invalid_parameter (EINVAL)", 0));
+        case ENFILE: exc_throw(exc_not_enough_handles_t(file, line, "not_enough_handles (ENFILE)", 0));
+        case EMFILE: exc_throw(exc_not_enough_handles_t(file, line, "not_enough_handles (EMFILE)", 0));
+        case ETXTBSY: exc_throw(exc_object_busy_t(file, line, "object_busy (ETXTBSY)", 0));
+        case ENOSPC: exc_throw(exc_not_enough_disk_t(file, line, "not_enough_disk (ENOSPC)", 0));
+        case EROFS: exc_throw(exc_permission_denied_t(file, line, "permission_denied (EROFS)", 0));
+        case EDEADLK: exc_throw(exc_would_deadlock_t(file, line, "would_deadlock (EDEADLK)", 0));
+        case ENOLCK: exc_throw(exc_not_enough_handles_t(file, line, "not_enough_handles (ENOLCK)", 0));
+        case ENOSYS: exc_throw(exc_not_implemented_t(file, line, "not_implemented (ENOSYS)", 0));
+        case EIDRM: exc_throw(exc_does_not_exist_t(file, line, "does_not_exist (EIDRM)", 0));
+        case EOVERFLOW: exc_throw(exc_range_overflow_t(file, line, "range_overflow (EOVERFLOW)", 0));
+        case ENOTSUP: exc_throw(exc_not_implemented_t(file, line, "not_implemented (ENOTSUP)", 0));
+        case EDQUOT: exc_throw(exc_not_enough_disk_t(file, line, "not_enough_disk (EDQUOT)", 0));
+        default: exc_throw(exc_unmapped_t(file, line, "unmapped LINUX2 error", code, 0));
     }
 }
 
@@ -91,55 +96,55 @@ void exc_t::throw_last_tcpip_error(const char* file, int line) {
 }
 
 void exc_t::throw_cspl_error(const char* file, int line, unsigned long code) {
-    if (code == 0) return;
-    throw exc_unmapped_t(file, line, "unmapped CSPL error", code, 0);
+    if (low_32_bits(code) == 0) return;
+    exc_throw(exc_unmapped_t(file, line, "unmapped CSPL error", code, 0));
 }
 
 // Each class thrown with its own fixed code, so that throwing a code and
 // building a class are inverse to each other.
 void exc_t::throw_csgl_error(const char* file, int line, unsigned long code, const char* text) {
-    switch (code) {
+    switch (low_32_bits(code)) {
         case 0: return;
-        case exc_not_enough_memory_t::fixed_code: throw exc_not_enough_memory_t(file, line, text, 0);
-        case exc_not_enough_handles_t::fixed_code: throw exc_not_enough_handles_t(file, line, text, 0);
-        case exc_not_enough_disk_t::fixed_code: throw exc_not_enough_disk_t(file, line, text, 0);
-        case exc_owner_died_t::fixed_code: throw exc_owner_died_t(file, line, text, 0);
-        case exc_would_deadlock_t::fixed_code: throw exc_would_deadlock_t(file, line, text, 0);
-        case exc_object_busy_t::fixed_code: throw exc_object_busy_t(file, line, text, 0);
-        case exc_timeout_t::fixed_code: throw exc_timeout_t(file, line, text, 0);
-        case exc_interrupt_t::fixed_code: throw exc_interrupt_t(file, line, text, 0);
-        case exc_hardware_error_t::fixed_code: throw exc_hardware_error_t(file, line, text, 0);
-        case exc_unexpected_t::fixed_code: throw exc_unexpected_t(file, line, text, 0);
-        case exc_permission_denied_t::fixed_code: throw exc_permission_denied_t(file, line, text, 0);
-        case exc_end_of_input_t::fixed_code: throw exc_end_of_input_t(file, line, text, 0);
-        case exc_does_not_exist_t::fixed_code: throw exc_does_not_exist_t(file, line, text, 0);
-        case exc_already_exists_t::fixed_code: throw exc_already_exists_t(file, line, text, 0);
-        case exc_invalid_protocol_t::fixed_code: throw exc_invalid_protocol_t(file, line, text, 0);
-        case exc_invalid_operation_t::fixed_code: throw exc_invalid_operation_t(file, line, text, 0);
-        case exc_invalid_cast_t::fixed_code: throw exc_invalid_cast_t(file, line, text, 0);
-        case exc_invalid_state_t::fixed_code: throw exc_invalid_state_t(file, line, text, 0);
-        case exc_state_overflow_t::fixed_code: throw exc_state_overflow_t(file, line, text, 0);
-        case exc_state_underflow_t::fixed_code: throw exc_state_underflow_t(file, line, text, 0);
-        case exc_invalid_parameter_t::fixed_code: throw exc_invalid_parameter_t(file, line, text, 0);
-        case exc_invalid_name_t::fixed_code: throw exc_invalid_name_t(file, line, text, 0);
-        case exc_invalid_address_t::fixed_code: throw exc_invalid_address_t(file, line, text, 0);
-        case exc_invalid_handle_t::fixed_code: throw exc_invalid_handle_t(file, line, text, 0);
-        case exc_domain_overflow_t::fixed_code: throw exc_domain_overflow_t(file, line, text, 0);
-        case exc_domain_underflow_t::fixed_code: throw exc_domain_underflow_t(file, line, text, 0);
-        case exc_unexpected_end_of_input_t::fixed_code: throw exc_unexpected_end_of_input_t(file, line, text, 0);
-        case exc_invalid_parameter_type_t::fixed_code: throw exc_invalid_parameter_type_t(file, line, text, 0);
-        case exc_out_of_range_t::fixed_code: throw exc_out_of_range_t(file, line, text, 0);
-        case exc_range_overflow_t::fixed_code: throw exc_range_overflow_t(file, line, text, 0);
-        case exc_range_underflow_t::fixed_code: throw exc_range_underflow_t(file, line, text, 0);
-        case exc_assertion_failed_t::fixed_code: throw exc_assertion_failed_t(file, line, text, 0);
-        case exc_not_implemented_t::fixed_code: throw exc_not_implemented_t(file, line, text, 0);
-        case exc_should_not_execute_t::fixed_code: throw exc_should_not_execute_t(file, line, text, 0);
-        case exc_invariant_failed_t::fixed_code: throw exc_invariant_failed_t(file, line, text, 0);
-        case exc_postcondition_failed_t::fixed_code: throw exc_postcondition_failed_t(file, line, text, 0);
-        case exc_precondition_failed_t::fixed_code: throw exc_precondition_failed_t(file, line, text, 0);
-        case exc_invalid_grammar_t::fixed_code: throw exc_invalid_grammar_t(file, line, text, 0);
-        case exc_invalid_token_t::fixed_code: throw exc_invalid_token_t(file, line, text, 0);
-        default: throw exc_unmapped_t(file, line, text, code, 0);
+        case exc_not_enough_memory_t::fixed_code: exc_throw(exc_not_enough_memory_t(file, line, text, 0));
+        case exc_not_enough_handles_t::fixed_code: exc_throw(exc_not_enough_handles_t(file, line, text, 0));
+        case exc_not_enough_disk_t::fixed_code: exc_throw(exc_not_enough_disk_t(file, line, text, 0));
+        case exc_owner_died_t::fixed_code: exc_throw(exc_owner_died_t(file, line, text, 0));
+        case exc_would_deadlock_t::fixed_code: exc_throw(exc_would_deadlock_t(file, line, text, 0));
+        case exc_object_busy_t::fixed_code: exc_throw(exc_object_busy_t(file, line, text, 0));
+        case exc_timeout_t::fixed_code: exc_throw(exc_timeout_t(file, line, text, 0));
+        case exc_interrupt_t::fixed_code: exc_throw(exc_interrupt_t(file, line, text, 0));
+        case exc_hardware_error_t::fixed_code: exc_throw(exc_hardware_error_t(file, line, text, 0));
+        case exc_unexpected_t::fixed_code: exc_throw(exc_unexpected_t(file, line, text, 0));
+        case exc_permission_denied_t::fixed_code: exc_throw(exc_permission_denied_t(file, line, text, 0));
+        case exc_end_of_input_t::fixed_code: exc_throw(exc_end_of_input_t(file, line, text, 0));
+        case exc_does_not_exist_t::fixed_code: exc_throw(exc_does_not_exist_t(file, line, text, 0));
+        case exc_already_exists_t::fixed_code: exc_throw(exc_already_exists_t(file, line, text, 0));
+        case exc_invalid_protocol_t::fixed_code: exc_throw(exc_invalid_protocol_t(file, line, text, 0));
+        case exc_invalid_operation_t::fixed_code: exc_throw(exc_invalid_operation_t(file, line, text, 0));
+        case exc_invalid_cast_t::fixed_code: exc_throw(exc_invalid_cast_t(file, line, text, 0));
+        case exc_invalid_state_t::fixed_code: exc_throw(exc_invalid_state_t(file, line, text, 0));
+        case exc_state_overflow_t::fixed_code: exc_throw(exc_state_overflow_t(file, line, text, 0));
+        case exc_state_underflow_t::fixed_code: exc_throw(exc_state_underflow_t(file, line, text, 0));
+        case exc_invalid_parameter_t::fixed_code: exc_throw(exc_invalid_parameter_t(file, line, text, 0));
+        case exc_invalid_name_t::fixed_code: exc_throw(exc_invalid_name_t(file, line, text, 0));
+        case exc_invalid_address_t::fixed_code: exc_throw(exc_invalid_address_t(file, line, text, 0));
+        case exc_invalid_handle_t::fixed_code: exc_throw(exc_invalid_handle_t(file, line, text, 0));
+        case exc_domain_overflow_t::fixed_code: exc_throw(exc_domain_overflow_t(file, line, text, 0));
+        case exc_domain_underflow_t::fixed_code: exc_throw(exc_domain_underflow_t(file, line, text, 0));
+        case exc_unexpected_end_of_input_t::fixed_code: exc_throw(exc_unexpected_end_of_input_t(file, line, text, 0));
+        case exc_invalid_parameter_type_t::fixed_code: exc_throw(exc_invalid_parameter_type_t(file, line, text, 0));
+        case exc_out_of_range_t::fixed_code: exc_throw(exc_out_of_range_t(file, line, text, 0));
+        case exc_range_overflow_t::fixed_code: exc_throw(exc_range_overflow_t(file, line, text, 0));
+        case exc_range_underflow_t::fixed_code: exc_throw(exc_range_underflow_t(file, line, text, 0));
+        case exc_assertion_failed_t::fixed_code: exc_throw(exc_assertion_failed_t(file, line, text, 0));
+        case exc_not_implemented_t::fixed_code: exc_throw(exc_not_implemented_t(file, line, text, 0));
+        case exc_should_not_execute_t::fixed_code: exc_throw(exc_should_not_execute_t(file, line, text, 0));
+        case exc_invariant_failed_t::fixed_code: exc_throw(exc_invariant_failed_t(file, line, text, 0));
+        case exc_postcondition_failed_t::fixed_code: exc_throw(exc_postcondition_failed_t(file, line, text, 0));
+        case exc_precondition_failed_t::fixed_code: exc_throw(exc_precondition_failed_t(file, line, text, 0));
+        case exc_invalid_grammar_t::fixed_code: exc_throw(exc_invalid_grammar_t(file, line, text, 0));
+        case exc_invalid_token_t::fixed_code: exc_throw(exc_invalid_token_t(file, line, text, 0));
+        default: exc_throw(exc_unmapped_t(file, line, text, code, 0));
     }
 }
 

@@ -487,12 +487,21 @@ public:
     exc_invalid_token_t(const exc_invalid_token_t&) = default;
     ~exc_invalid_token_t() override;
 };
+
+// Throws a copy of `e`, as every throw site of the library does: the site
+// builds the exception, handlers catch the copy, and the site's object is
+// destroyed as the stack unwinds (a trace shows all three).
+template <class E>
+[[noreturn]] void exc_throw(const E& e) {
+    throw e;
+}
+
 // Returns `p` unchanged when it is not null; throws exc_not_enough_memory_t
 // with the caller's file and line and the text "not enough memory" when it
 // is.  Every allocation of the support library goes through it.
 template <class T>
 T* exc_if_no_mem(const char* file, int line, T* p) {
-    if (p == nullptr) throw exc_not_enough_memory_t(file, line, "not enough memory", 0);
+    if (p == nullptr) exc_throw(exc_not_enough_memory_t(file, line, "not enough memory", 0));
     return p;
 }
 

@@ -7,11 +7,11 @@
 namespace {
 
 void throw_should_not_execute(int line) {
-    throw exc_should_not_execute_t(__FILE__, line, "exc_should_not_execute", 0);
+    exc_throw(exc_should_not_execute_t(__FILE__, line, "exc_should_not_execute", 0));
 }
 
 void refuse_nonzero_timeout(long timeout, int line) {
-    if (timeout != 0) throw exc_domain_overflow_t(__FILE__, line, "timeout must be 0", 0);
+    if (timeout != 0) exc_throw(exc_domain_overflow_t(__FILE__, line, "timeout must be 0", 0));
 }
 
 }  // namespace
