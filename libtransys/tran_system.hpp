@@ -35,6 +35,7 @@
 #include <pthread.h>
 
 #include <atomic>
+#include <cstdint>
 #include <map>
 
 #include "host/connection.h"
@@ -77,8 +78,12 @@ public:
     // The transaction limit; 0 or a negative value means no limit.
     void set_maxnum(int maxnum) { maxnum_.store(maxnum, std::memory_order_relaxed); }
     int maxnum() const { return maxnum_.load(std::memory_order_relaxed); }
-    // The time limit of the time-out sweep; 0 means no time-out.
-    void set_tlimit(long tlimit) { tlimit_.store(tlimit, std::memory_order_relaxed); }
+    // The time limit of the time-out sweep; 0 means no time-out.  Times are
+    // 32-bit on every target: where long is wider, its upper half is not
+    // kept.
+    void set_tlimit(long tlimit) {
+        tlimit_.store(static_cast<std::int32_t>(tlimit), std::memory_order_relaxed);
+    }
     long tlimit() const { return tlimit_.load(std::memory_order_relaxed); }
 
     // The last error keeps its text until the next error or set_err.
@@ -105,7 +110,7 @@ public:
 private:
     std::atomic<int> maxop_;
     std::atomic<int> maxnum_;
-    std::atomic<long> tlimit_;
+    std::atomic<std::int32_t> tlimit_;
     std::atomic<bool> initialised_;
     table pool_;
     pthread_mutex_t mutex_;

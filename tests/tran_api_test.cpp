@@ -180,6 +180,8 @@ TEST_F(tran, sweep_age_against_the_time_limit) {
                         {300, 0, INT32_MAX, true}, {300, -1, INT32_MAX, false},
                         {300, wide + 1000, 1300, false}, {300, wide + 1000, 2 * wide + 1301, true},
                         {wide, 0, 1000000, false}};
+    tran_api_set_tlimit(wide + 5);
+    EXPECT_EQ(tran_api_system_tlimit(), 5);
     for (const row& r : rows) {
         tran_api_set_tlimit(r.tlimit);
         _Connection* const c = connection(77, r.stamp);
