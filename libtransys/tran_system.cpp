@@ -100,26 +100,27 @@ int tran_system::remove_tran(int id) {
 }
 
 int tran_system::system_lock() {
-    if (!initialised()) {
-        set_err(
-            "tran_system::system_lock=>  the system mutex does not exist: "
-            "tran_api_system_init was not called\n");
-        return EINVAL;
-    }
-    const int result = pthread_mutex_lock(&mutex_);
-    if (result != 0) set_err("tran_system::system_lock=>  pthread_mutex_lock failed!\n");
-    return result;
+    return on_mutex(pthread_mutex_lock,
+                    "tran_system::system_lock=>  the system mutex does not exist: "
+                    "tran_api_system_init was not called\n",
+                    "tran_system::system_lock=>  pthread_mutex_lock failed!\n");
 }
 
 int tran_system::system_unlock() {
+    return on_mutex(pthread_mutex_unlock,
+                    "tran_system::system_unlock=>  the system mutex does not exist: "
+                    "tran_api_system_init was not called\n",
+                    "tran_system::system_unlock=>  pthread_mutex_unlock failed!\n");
+}
+
+int tran_system::on_mutex(int (*operation)(pthread_mutex_t*), const char* missing_text,
+                          const char* failed_text) {
     if (!initialised()) {
-        set_err(
-            "tran_system::system_unlock=>  the system mutex does not exist: "
-            "tran_api_system_init was not called\n");
+        set_err(missing_text);
         return EINVAL;
     }
-    const int result = pthread_mutex_unlock(&mutex_);
-    if (result != 0) set_err("tran_system::system_unlock=>  pthread_mutex_unlock failed!\n");
+    const int result = operation(&mutex_);
+    if (result != 0) set_err(failed_text);
     return result;
 }
 

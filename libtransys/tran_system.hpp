@@ -108,6 +108,12 @@ public:
     };
 
 private:
+    // Locks or unlocks the system mutex with `operation`; sets the last
+    // error to `missing_text` (and answers EINVAL) before init(), and to
+    // `failed_text` when the operation fails.
+    int on_mutex(int (*operation)(pthread_mutex_t*), const char* missing_text,
+                 const char* failed_text);
+
     std::atomic<int> maxop_;
     std::atomic<int> maxnum_;
     std::atomic<std::int32_t> tlimit_;
