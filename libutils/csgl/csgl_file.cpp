@@ -1,0 +1,258 @@
+#include "libutils/csgl/csgl_file.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "libutils/csgl/csgl_exc.hpp"
+#include "libutils/csgl/csgl_local.hpp"
+#include "libutils/csgl/csgl_str.hpp"
+#include "libutils/csgl/csgl_trc.hpp"
+
+const char csgl_file_null_name[10] = "/dev/null";
+
+namespace {
+
+// Trace ids of the operations: the class's id plus 0x100 times the
+// operation's place in the alphabetical order of its names.
+constexpr unsigned long append_id = 0x14030100;
+constexpr unsigned long copy_id = 0x14030300;
+constexpr unsigned long flush_id = 0x14030600;
+constexpr unsigned long read_id = 0x14030800;
+constexpr unsigned long remove_id = 0x14030900;
+constexpr unsigned long rename_id = 0x14030A00;
+constexpr unsigned long seek_id = 0x14030B00;
+constexpr unsigned long size_id = 0x14030C00;
+constexpr unsigned long truncate_id = 0x14031000;
+constexpr unsigned long write_id = 0x14031100;
+
+template <unsigned long ID>
+using member_scope = csgl_trc_local<ID, 33, 4096>;
+template <unsigned long ID>
+using static_scope = csgl_trc_local_static<ID, 33, 4096>;
+
+constexpr mode_t created_file_mode = 0640;
+constexpr unsigned int copy_block = 8192;
+constexpr unsigned int max_directory_length = 1024;
+
+[[noreturn]] void throw_invalid_parameter(int line) {
+    exc_throw(exc_invalid_parameter_t(__FILE__, line, "exc_invalid_parameter", 0));
+}
+
+[[noreturn]] void throw_errno(int line) {
+    exc_t::throw_posix_error(__FILE__, line, errno);
+    // throw_posix_error returns only for error 0, which no failing call sets.
+    exc_throw(exc_unmapped_t(__FILE__, line, "unmapped LINUX2 error", 0, 0));
+}
+
+[[noreturn]] void throw_already_exists(int line) {
+    exc_throw(exc_already_exists_t(__FILE__, line, "exc_already_exists", 0));
+}
+
+[[noreturn]] void throw_not_implemented(int line) {
+    exc_throw(exc_not_implemented_t(__FILE__, line, "exc_not_implemented", 0));
+}
+
+// The open(2) flags of an action, an access and a denial, checked in that
+// order.
+int open_flags(csgl_file::action_indicator action, csgl_file::access_requested_indicator access,
+               csgl_file::access_denied_indicator denied) {
+    int flags = 0;
+    switch (action) {
+        case csgl_file::create_new: flags = O_CREAT | O_EXCL; break;
+        case csgl_file::open_existing: flags = 0; break;
+        case csgl_file::open_or_create: flags = O_CREAT; break;
+        case csgl_file::truncate_existing: flags = O_TRUNC; break;
+        case csgl_file::create_or_truncate: flags = O_CREAT | O_TRUNC; break;
+        default: throw_invalid_parameter(__LINE__);
+    }
+    switch (access) {
+        case csgl_file::access_read: flags |= O_RDONLY; break;
+        case csgl_file::access_write: flags |= O_WRONLY; break;
+        case csgl_file::access_read_write: flags |= O_RDWR; break;
+        default: throw_invalid_parameter(__LINE__);
+    }
+    switch (denied) {
+        case csgl_file::deny_none:
+        case csgl_file::deny_write:
+        case csgl_file::deny_read_write: break;
+        default: throw_invalid_parameter(__LINE__);
+    }
+    return flags;
+}
+
+// Whether the two names reach one file (the same device and inode).
+bool same_file(const char* a, const char* b) {
+    struct stat sa, sb;
+    if (stat(a, &sa) != 0 || stat(b, &sb) != 0) return false;
+    return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+}  // namespace
+
+csgl_file::timestamp::timestamp(const long& value) : value(value) {}
+
+bool csgl_file::timestamp::operator<(const timestamp&) const { throw_not_implemented(__LINE__); }
+
+csgl_file::csgl_file(const char* name, action_indicator action, access_requested_indicator access,
+                     access_denied_indicator denied)
+    : handle_(-1) {
+    const int flags = open_flags(action, access, denied);
+    handle_ = open(name, flags, created_file_mode);
+    if (handle_ == -1) throw_errno(__LINE__);
+}
+
+csgl_file::csgl_file(int handle) : handle_(duplicate_handle(handle)) {}
+
+csgl_file::csgl_file(const csgl_file& other)
+    : csgl_ban_assignment(other), cstr_class(other), handle_(duplicate_handle(other.handle_)) {}
+
+csgl_file::~csgl_file() { close(handle_); }
+
+long csgl_file::size() {
+    struct stat status;
+    if (fstat(handle_, &status) != 0) throw_errno(__LINE__);
+    const long bytes = status.st_size;
+    if (trcEvents & cstr_event_data) cstr_formater_local(size_id, cstr_type_data, this)("%ld", bytes);
+    return bytes;
+}
+
+unsigned int csgl_file::read(void* buffer, unsigned int length) {
+    const member_scope<read_id> scope(this);
+    if (trcEvents & cstr_event_entry) scope(cstr_type_entry)("%ld", static_cast<long>(length));
+    const ssize_t count = ::read(handle_, buffer, length);
+    if (count == -1) throw_errno(__LINE__);
+    return static_cast<unsigned int>(count);
+}
+
+unsigned int csgl_file::write(void* buffer, unsigned int length) {
+    const member_scope<write_id> scope(this);
+    if (trcEvents & cstr_event_entry) scope(cstr_type_entry)("%ld", static_cast<long>(length));
+    const ssize_t count = ::write(handle_, buffer, length);
+    if (count == -1) throw_errno(__LINE__);
+    return static_cast<unsigned int>(count);
+}
+
+long csgl_file::seek(long offset, seek_indicator origin) {
+    const member_scope<seek_id> scope(this);
+    if (trcEvents & cstr_event_entry) {
+        scope(cstr_type_entry)("%ld, %d", offset, static_cast<int>(origin));
+    }
+    int whence = SEEK_SET;
+    switch (origin) {
+        case seek_begin: whence = SEEK_SET; break;
+        case seek_current: whence = SEEK_CUR; break;
+        case seek_end: whence = SEEK_END; break;
+        default: throw_invalid_parameter(__LINE__);
+    }
+    const off_t position = lseek(handle_, offset, whence);
+    if (position == -1) throw_errno(__LINE__);
+    return static_cast<long>(position);
+}
+
+void csgl_file::truncate() {
+    const member_scope<truncate_id> scope(this);
+    if (trcEvents & cstr_event_entry) scope(cstr_type_entry)();
+    if (ftruncate(handle_, 0) != 0) throw_errno(__LINE__);
+}
+
+void csgl_file::append() {
+    const member_scope<append_id> scope(this);
+    if (trcEvents & cstr_event_entry) scope(cstr_type_entry)();
+    seek(0, seek_end);
+}
+
+void csgl_file::flush() {
+    const member_scope<flush_id> scope(this);
+    if (trcEvents & cstr_event_entry) scope(cstr_type_entry)();
+    if (fsync(handle_) != 0) throw_errno(__LINE__);
+}
+
+csgl_file::timestamp csgl_file::get_last_mod_time() { throw_not_implemented(__LINE__); }
+
+int csgl_file::duplicate_handle(int handle) {
+    const int duplicate = dup(handle);
+    if (duplicate == -1) throw_errno(__LINE__);
+    return duplicate;
+}
+
+// Function-local statics: built once even when first uses race, built
+// again by a later call when building failed, destroyed at process exit.
+csgl_file& csgl_file::std_input() {
+    static csgl_file handle(0);
+    return handle;
+}
+
+csgl_file& csgl_file::std_output() {
+    static csgl_file handle(1);
+    return handle;
+}
+
+csgl_file& csgl_file::std_error() {
+    static csgl_file handle(2);
+    return handle;
+}
+
+void csgl_file::copy(const char* from, const char* to) {
+    const static_scope<copy_id> scope;
+    if (trcEvents & cstr_event_entry) scope(cstr_type_entry)("%s -> %s (don't force)", from, to);
+    if (exists(to)) throw_already_exists(__LINE__);
+    copy(from, to, force);
+}
+
+void csgl_file::copy(const char* from, const char* to, force_indicator) {
+    const static_scope<copy_id> scope;
+    if (trcEvents & cstr_event_entry) scope(cstr_type_entry)("%s -> %s (force)", from, to);
+    csgl_file source(from, open_existing, access_read, deny_none);
+    if (same_file(from, to)) return;
+    csgl_file target(to, create_or_truncate, access_write, deny_none);
+    const csgl_local_array_of<char> buffer(copy_block);
+    for (;;) {
+        const unsigned int read = source.read(buffer, copy_block);
+        if (read == 0) break;
+        if (target.write(buffer, read) != read) {
+            exc_throw(exc_not_enough_disk_t(__FILE__, __LINE__, "exc_not_enough_disk", 0));
+        }
+    }
+}
+
+void csgl_file::rename(const char* from, const char* to) {
+    const static_scope<rename_id> scope;
+    if (trcEvents & cstr_event_entry) scope(cstr_type_entry)("%s -> %s (don't force)", from, to);
+    if (exists(to)) throw_already_exists(__LINE__);
+    rename(from, to, force);
+}
+
+void csgl_file::rename(const char* from, const char* to, force_indicator) {
+    const static_scope<rename_id> scope;
+    if (trcEvents & cstr_event_entry) scope(cstr_type_entry)("%s -> %s (force)", from, to);
+    if (same_file(from, to)) return;
+    if (exists(to)) remove(to);
+    if (link(from, to) != 0) throw_errno(__LINE__);
+    if (unlink(from) != 0) throw_errno(__LINE__);
+}
+
+void csgl_file::remove(const char* name) {
+    const static_scope<remove_id> scope;
+    if (trcEvents & cstr_event_entry) scope(cstr_type_entry)("%s", name);
+    if (unlink(name) != 0) throw_errno(__LINE__);
+}
+
+bool csgl_file::exists(const char* name) {
+    struct stat status;
+    return stat(name, &status) == 0;
+}
+
+csgl_string csgl_file::canonize(const char* name) {
+    if (name[0] == '/') return csgl_string(name);
+    char directory[max_directory_length + 1];
+    if (getcwd(directory, sizeof directory) == nullptr) throw_errno(__LINE__);
+    const csgl_local_array_of<char> joined(csgl_str_length(directory) + 1 +
+                                           csgl_str_length(name) + 1);
+    csgl_str_copy(joined, directory);
+    csgl_str_concat(joined, "/");
+    csgl_str_concat(joined, name);
+    return csgl_string(joined);
+}

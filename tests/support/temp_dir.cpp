@@ -1,0 +1,44 @@
+#include "tests/support/temp_dir.hpp"
+
+#include <ftw.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace {
+
+int remove_entry(const char* path, const struct stat*, int, struct FTW*) {
+    return ::remove(path);
+}
+
+}  // namespace
+
+temp_dir::temp_dir() {
+    const char* base = std::getenv("TMPDIR");
+    std::string pattern = std::string(base && *base ? base : "/tmp") + "/libtransys.XXXXXX";
+    if (mkdtemp(&pattern[0]) == nullptr) throw std::runtime_error("mkdtemp failed");
+    path_ = pattern;
+}
+
+temp_dir::~temp_dir() { nftw(path_.c_str(), remove_entry, 16, FTW_DEPTH | FTW_PHYS); }
+
+std::string read_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return "<missing>";
+    std::ostringstream contents;
+    contents << in.rdbuf();
+    return contents.str();
+}
+
+void write_file(const std::string& path, const std::string& contents) {
+    std::ofstream(path, std::ios::binary) << contents;
+}
+
+int file_mode(const std::string& path) {
+    struct stat status;
+    return stat(path.c_str(), &status) == 0 ? static_cast<int>(status.st_mode & 07777) : -1;
+}
