@@ -128,7 +128,9 @@ TEST_F(file_test, operations_and_offsets) {
     expect_thrown<exc_invalid_parameter_t>([&] { f.seek(0, file::seek_indicator(3)); },
                                            "exc_invalid_parameter",
                                            exc_invalid_parameter_t::fixed_code);
-    EXPECT_EQ(f.seek(-10, file::seek_current), 100);
+    EXPECT_EQ(f.seek(50, file::seek_begin), 50);
+    EXPECT_EQ(f.seek(-10, file::seek_current), 40);
+    EXPECT_EQ(f.seek(-10, file::seek_end), 100);
     expect_thrown<exc_invalid_parameter_t>([&] { f.seek(-1, file::seek_begin); },
                                            "invalid_parameter (EINVAL)",
                                            exc_invalid_parameter_t::fixed_code);
@@ -199,6 +201,12 @@ TEST_F(file_test, member_operations_write_their_records) {
     EXPECT_EQ(records[7].id, 0x14030000u);
     EXPECT_EQ(records[8].type, destroyed);
     EXPECT_EQ(records[8].object, records[7].object);
+
+    const host_session sizes_only(0x4000);
+    f.seek(0, file::seek_begin);
+    f.size();
+    const std::vector<trace_record> size_record = {{data, 0x14030C00, self, true, "0"}};
+    EXPECT_EQ(recorded_traces(), size_record);
 }
 
 TEST_F(file_test, copy_in_blocks_and_its_refusals) {
