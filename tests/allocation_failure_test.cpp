@@ -1,0 +1,352 @@
+// Allocation failures.  This program replaces the allocation functions so
+// that, once armed with N, the Nth allocation fails (that one only).  For
+// every operation of the library that allocates, N walks from 1 until the
+// operation runs through without a failure, and at each N the documented
+// outcome is checked: exc_not_enough_memory_t in the support library, 80
+// with its text, the mutex released and the table unchanged for the
+// transaction table, null and nothing removed for the sweep.  Leaks are
+// LeakSanitizer's to find (the asan configuration runs this program).
+//
+// The host's trace and message services are defined here without
+// allocating, so the allocations counted are the library's own, and the
+// system mutex is watched on its way through pthread_mutex_lock/unlock.
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+#include <pthread.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <new>
+#include <string>
+
+#include "libtransys/tran_api.h"
+#include "libtransys/tran_system.hpp"
+#include "libutils/csgl/csgl_file.hpp"
+#include "libutils/csgl/csgl_local.hpp"
+#include "libutils/csgl/csgl_output.hpp"
+#include "tests/support/temp_dir.hpp"
+
+namespace {
+
+long countdown = -1;  // allocations to let through before one fails; -1: none fails
+bool failure_injected = false;
+
+void* allocate(std::size_t size, void* (*real)(std::size_t)) {
+    if (countdown >= 0 && countdown-- == 0) {
+        failure_injected = true;
+        return nullptr;
+    }
+    return real(size != 0 ? size : 1);
+}
+
+void arm(long n) {
+    failure_injected = false;
+    countdown = n - 1;
+}
+
+// Whether the armed failure happened.
+bool disarm() {
+    countdown = -1;
+    return failure_injected;
+}
+
+// The system mutex is the one inside the table; how often this thread holds it.
+int system_mutex_depth = 0;
+bool is_system_mutex(const pthread_mutex_t* mutex) {
+    const void* const table = transys;
+    return mutex >= table && static_cast<const void*>(mutex + 1) <= transys + 1;
+}
+
+// What the host received: messages printed (and whether the system mutex
+// was held then), and the last debug text.
+int messages_printed = 0;
+bool message_under_mutex = false;
+char last_debug[256];
+
+}  // namespace
+
+extern "C" {
+
+// The host's trace event mask is defined here as well as in the stand-in.
+const char* __asan_default_options() { return "detect_odr_violation=0"; }
+
+// The sanitizer's allocator where one is loaded, the C library's otherwise.
+void* __interceptor_malloc(std::size_t size) __attribute__((weak));
+void* __interceptor_calloc(std::size_t count, std::size_t size) __attribute__((weak));
+void* __libc_malloc(std::size_t size);
+void* __libc_calloc(std::size_t count, std::size_t size);
+
+static void* real_malloc(std::size_t size) {
+    return __interceptor_malloc != nullptr ? __interceptor_malloc(size) : __libc_malloc(size);
+}
+
+void* malloc(std::size_t size) noexcept { return allocate(size, real_malloc); }
+
+void* calloc(std::size_t count, std::size_t size) noexcept {
+    if (countdown >= 0 && countdown-- == 0) {
+        failure_injected = true;
+        return nullptr;
+    }
+    return __interceptor_calloc != nullptr ? __interceptor_calloc(count, size)
+                                           : __libc_calloc(count, size);
+}
+
+int pthread_mutex_lock(pthread_mutex_t* mutex) {
+    static int (*const lock)(pthread_mutex_t*) =
+        reinterpret_cast<int (*)(pthread_mutex_t*)>(dlsym(RTLD_NEXT, "pthread_mutex_lock"));
+    const int result = lock(mutex);
+    if (result == 0 && is_system_mutex(mutex)) ++system_mutex_depth;
+    return result;
+}
+
+int pthread_mutex_unlock(pthread_mutex_t* mutex) {
+    static int (*const unlock)(pthread_mutex_t*) =
+        reinterpret_cast<int (*)(pthread_mutex_t*)>(dlsym(RTLD_NEXT, "pthread_mutex_unlock"));
+    if (is_system_mutex(mutex)) --system_mutex_depth;
+    return unlock(mutex);
+}
+
+unsigned int trcEvents = 0;
+int trcInit(void) { return 0; }
+int trcWriteRec(unsigned long, unsigned long, const void*, unsigned long, const void*,
+                unsigned long, unsigned long, unsigned long, unsigned long) {
+    return 0;
+}
+int PrintMessage(int, int, int, ...) {
+    ++messages_printed;
+    message_under_mutex = system_mutex_depth != 0;
+    return 0;
+}
+int getPrintedMessage(char* buffer, unsigned int capacity, int, int, int, ...) {
+    std::snprintf(buffer, capacity, "printed");
+    return 0;
+}
+int PrintDebugVa(unsigned long, const char* format, va_list args) {
+    std::vsnprintf(last_debug, sizeof last_debug, format, args);
+    return 0;
+}
+
+}  // extern "C"
+
+void* operator new(std::size_t size) {
+    if (void* const p = allocate(size, real_malloc)) return p;
+    throw std::bad_alloc();
+}
+void* operator new[](std::size_t size) { return operator new(size); }
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    return allocate(size, real_malloc);
+}
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
+    return allocate(size, real_malloc);
+}
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
+
+namespace {
+
+// One operation of the library: `prepare` sets the scene (nothing fails
+// there), `run` does the operation, `check` looks at the outcome, knowing
+// whether an allocation failed.
+struct operation {
+    const char* name;
+    std::function<void()> prepare, run;
+    std::function<void(bool failed)> check;
+};
+
+// Walks N from 1 until `op` runs without a failure; returns the number of
+// allocations it made, each of which was made to fail once.
+long walk(const operation& op) {
+    for (long n = 1;; ++n) {
+        if (op.prepare) op.prepare();
+        arm(n);
+        op.run();
+        const bool failed = disarm();
+        op.check(failed);
+        if (!failed) {
+            std::printf("%-44s %2ld allocation sites, each failed once\n", op.name, n - 1);
+            return n - 1;
+        }
+        if (testing::Test::HasFailure()) {
+            ADD_FAILURE() << op.name << ": wrong outcome with allocation " << n << " failing";
+            return n;
+        }
+    }
+}
+
+// Runs `body`: with an allocation failing it must throw
+// exc_not_enough_memory_t with its documented text, and otherwise nothing.
+void expect_memory_exception(const std::function<void()>& body, bool* thrown) {
+    *thrown = false;
+    try {
+        body();
+    } catch (const exc_not_enough_memory_t& e) {
+        *thrown = true;
+        countdown = -1;  // the text is read without failures
+        EXPECT_STREQ(e.message().msg_string(), "not enough memory");
+        EXPECT_EQ(e.error, 0x20000001u);
+    }
+}
+
+// Support-library operations: each either completes or throws
+// exc_not_enough_memory_t, and leaves what it was given unchanged.
+TEST(allocation_failure, support_library) {
+    const temp_dir dir;
+    const std::string from = dir / "from", to = dir / "to";
+    write_file(from, std::string(20000, 'x'));
+    csgl_string kept("kept");
+    bool thrown = false;
+    const auto memory_exception = [&](std::function<void()> body) {
+        return [&thrown, body] { expect_memory_exception(body, &thrown); };
+    };
+    const auto thrown_when_failed = [&](bool failed) { EXPECT_EQ(thrown, failed); };
+    const auto kept_unchanged = [&](bool failed) {
+        EXPECT_EQ(thrown, failed);
+        EXPECT_STREQ(kept, failed ? "kept" : "kept!");
+    };
+    const operation operations[] = {
+        {"string from a text", nullptr, memory_exception([] { csgl_string s("text"); }),
+         thrown_when_failed},
+        {"string + text", [&] { kept = "kept"; }, memory_exception([&] { kept = kept + "!"; }),
+         kept_unchanged},
+        {"string + character", [&] { kept = "kept"; }, memory_exception([&] { kept = kept + '!'; }),
+         kept_unchanged},
+        {"text + string", nullptr, memory_exception([&] { csgl_string s = "!" + kept; }),
+         thrown_when_failed},
+        {"message with markers", nullptr,
+         memory_exception([] { csgl_message m("[v[=v=V=v=]v] x [p[p]p]", 0, "f", 1); }),
+         thrown_when_failed},
+        {"exception", nullptr,
+         memory_exception([] { exc_invalid_parameter_t e("f", 1, "bad [p[p]p]", 0); }),
+         thrown_when_failed},
+        {"local array", nullptr, memory_exception([] { csgl_local_array_of<char> a(64); }),
+         thrown_when_failed},
+        {"string stream", [&] { kept = "kept"; },
+         memory_exception([&] {
+             csgl_output_str out(kept);
+             out << '!';
+         }),
+         kept_unchanged},
+        {"file stream printing numbers and exceptions", nullptr, memory_exception([&] {
+             csgl_output_file out(to.c_str(), csgl_output_file::mode_truncate);
+             out << 12345 << -6789L << exc_t("f", 1, "text", 2, 0);
+         }),
+         [&](bool failed) {
+             EXPECT_EQ(thrown, failed);
+             if (!failed) {
+                 EXPECT_EQ(read_file(to), "12345-6789exc 'f' 1 2 'text'");
+             }
+         }},
+        {"canonize", nullptr, memory_exception([] { csgl_file::canonize("relative"); }),
+         thrown_when_failed},
+        {"copy", nullptr,
+         memory_exception([&] { csgl_file::copy(from.c_str(), to.c_str(), csgl_file::force); }),
+         [&](bool failed) {
+             EXPECT_EQ(thrown, failed);
+             EXPECT_EQ(read_file(to), failed ? "" : std::string(20000, 'x'));
+         }},
+    };
+    for (const operation& op : operations) EXPECT_GT(walk(op), 0) << op.name;
+}
+
+std::string table_ids() {
+    std::string ids;
+    for (const auto& entry : transys->pool()) ids += std::to_string(entry.first.id()) + " ";
+    return ids;
+}
+
+// Transaction operations: 80 and the table unchanged for a registration,
+// null and nothing removed for a sweep; the system mutex is always released.
+TEST(allocation_failure, transactions) {
+    ASSERT_EQ(tran_api_system_init(), 0);
+    _Connection a{1, 0, const_cast<char*>("a")}, b{2, 0, const_cast<char*>("b")},
+        c{3, 0, const_cast<char*>("c")};
+    int result = -1;
+    tran_api_conn_list* list = nullptr;
+    const char* const insert_failed =
+        "tran_system::insert_tran: Internal error . exception thrown from map";
+    const auto clear = [] {
+        for (int id : {1, 2, 3}) tran_api_delete_transaction(id);
+        tran_api_set_maxnum(20);
+        tran_api_set_err("before");
+        messages_printed = 0;
+    };
+    // A registration answers `expected` when nothing fails and 80 when
+    // something does, with the table as `ids` and the mutex released.
+    const auto registration = [&](int expected, const char* text, const char* ids_after) {
+        return [=, &result](bool failed) {
+            EXPECT_EQ(system_mutex_depth, 0);
+            EXPECT_EQ(result, failed ? 80 : expected);
+            EXPECT_STREQ(tran_api_system_err(), failed ? insert_failed : text);
+            EXPECT_EQ(table_ids(), failed ? "1 " : ids_after);
+        };
+    };
+    const operation operations[] = {
+        {"registration", [&] { clear(); tran_api_create_transaction(&a); },
+         [&] { result = tran_api_create_transaction(&b); }, registration(0, "before", "1 2 ")},
+        {"registration of a registered id", [&] { clear(); tran_api_create_transaction(&a); },
+         [&] { result = tran_api_create_transaction(&a); },
+         registration(68, "Duplicate StartTransactions with a issued", "1 ")},
+        {"registration over the limit",
+         [&] { clear(); tran_api_create_transaction(&a); tran_api_set_maxnum(1); },
+         [&] { result = tran_api_create_transaction(&b); },
+         [&](bool failed) {
+             registration(4, "The number of transaction exceeds limit\n", "1 ")(failed);
+             EXPECT_EQ(messages_printed, failed ? 0 : 1);  // 153, once the mutex is free
+             EXPECT_FALSE(message_under_mutex);
+         }},
+        {"removal", [&] { clear(); tran_api_create_transaction(&a); },
+         [&] { result = tran_api_delete_transaction(1); },
+         [&](bool) {
+             EXPECT_EQ(result, 0);
+             EXPECT_EQ(table_ids(), "");
+         }},
+        {"last error", [&] { clear(); },
+         [&] {
+             bool thrown = false;
+             expect_memory_exception([] { tran_api_set_err("after"); }, &thrown);
+             result = thrown;
+         },
+         [&](bool failed) {
+             EXPECT_EQ(result, failed);
+             EXPECT_STREQ(tran_api_system_err(), failed ? "before" : "after");
+         }},
+        {"list node", nullptr, [&] { list = tran_api_conn_list_new(&a); },
+         [&](bool failed) {
+             EXPECT_EQ(list == nullptr, failed);
+             tran_api_conn_list_delete(list);
+         }},
+    };
+    for (const operation& op : operations) walk(op);
+
+    for (const unsigned int events : {0u, 0x4000000u}) {
+        const operation sweep = {
+            events ? "sweep, debug texts on" : "sweep",
+            [&] {
+                clear();
+                for (_Connection* conn : {&a, &b, &c}) tran_api_create_transaction(conn);
+                trcEvents = events;
+                last_debug[0] = '\0';
+            },
+            [&] { list = tran_api_timeout_transactions(1000); },
+            [&](bool failed) {
+                trcEvents = 0;
+                EXPECT_EQ(system_mutex_depth, 0);
+                EXPECT_EQ(list == nullptr, failed);
+                EXPECT_EQ(table_ids(), failed ? "1 2 3 " : "");
+                EXPECT_STREQ(last_debug,
+                             failed && events ? "tran_api_conn_list_new failed!\n" : "");
+                tran_api_conn_list_delete(list);
+            }};
+        EXPECT_EQ(walk(sweep), 3);
+    }
+    clear();
+}
+
+}  // namespace
