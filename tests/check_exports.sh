@@ -1,11 +1,34 @@
 #!/usr/bin/env bash
-# Checks the dynamic symbol table of libtransys.so: it defines only the
-# library's documented interface, and it reaches every host service symbol
-# as an undefined symbol, so that a host defining them replaces the
-# stand-ins.  Usage: check_exports.sh path/to/libtransys.so
+# Checks the dynamic symbol table of libtransys.so: it defines exactly the
+# interface listed (demangled, sorted) in the committed symbol list, every
+# one of them named as the interface is named, and it reaches every host
+# service symbol as an undefined symbol, so that a host defining them
+# replaces the stand-ins.
+# Usage: check_exports.sh path/to/libtransys.so path/to/symbol-list [--update]
+# --update rewrites the list from the library; review the difference.
 set -uo pipefail
 library=$1
+list=$2
 status=0
+
+defined=$(nm -D --defined-only "$library" | awk '{ $1 = ""; $2 = ""; sub(/^  /, ""); print }' |
+          grep -v -E '^(_init|_fini|_edata|_end|__bss_start|__odr_asan.*)$' | c++filt |
+          LC_ALL=C sort -u)
+if [ "${3:-}" = --update ]; then
+    printf '%s\n' "$defined" >"$list"
+fi
+extra=$(LC_ALL=C comm -13 "$list" <(printf '%s\n' "$defined"))
+missing=$(LC_ALL=C comm -23 "$list" <(printf '%s\n' "$defined"))
+if [ -n "$extra" ]; then
+    echo "symbols exported but not in $list:"
+    echo "$extra"
+    status=1
+fi
+if [ -n "$missing" ]; then
+    echo "symbols in $list but not exported:"
+    echo "$missing"
+    status=1
+fi
 
 # Demangled names of the interface: the C functions and objects, the
 # classes and free functions of the trace front-ends and the support
@@ -14,11 +37,10 @@ interface='^(tran_api_[a-z_]+|sys|transys)$'
 interface+='|^(typeinfo for |typeinfo name for |vtable for )?(ldtr_|cstr_|csgl_|exc_)'
 interface+='|^operator(<<|\+)\((csgl_output|char const\*)'
 
-extra=$(nm -D --defined-only "$library" | awk '{ $1 = ""; $2 = ""; sub(/^  /, ""); print }' |
-        c++filt | grep -v -E "$interface" | grep -v -E '^(_init|_fini|_edata|_end|__bss_start|__odr_asan.*)$')
-if [ -n "$extra" ]; then
-    echo "symbols exported beyond the interface:"
-    echo "$extra"
+misnamed=$(printf '%s\n' "$defined" | grep -v -E "$interface")
+if [ -n "$misnamed" ]; then
+    echo "symbols exported that are not named as the interface is:"
+    echo "$misnamed"
     status=1
 fi
 
@@ -36,5 +58,5 @@ if [ "$soname" != "libtransys.so.1" ]; then
     status=1
 fi
 
-[ $status -eq 0 ] && echo "exports, host references and soname as documented"
+[ $status -eq 0 ] && echo "$(wc -l <"$list") exported symbols, host references and soname as documented"
 exit $status
