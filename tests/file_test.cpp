@@ -2,37 +2,31 @@
 // whole-file operations on real files in a scratch directory.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <list>
 #include <string>
 #include <vector>
 
 #include "libutils/csgl/csgl_file.hpp"
+#include "tests/support/expect_failure.hpp"
 #include "tests/support/host_recorder.hpp"
 #include "tests/support/temp_dir.hpp"
 
 namespace {
 
 using file = csgl_file;
-constexpr unsigned long entry = 0x02200000, exit_type = 0x02210000, created = 0x021E0000,
-                        destroyed = 0x021F0000, data = 0x02220000;
+using texts = std::vector<std::string>;
+constexpr unsigned long entry = 0x02200000, exit_type = 0x02210000, data = 0x02220000;
+const char* const unit = "libutils/csgl/csgl_file.cpp";
+const unsigned long invalid_parameter = exc_invalid_parameter_t::fixed_code,
+                    does_not_exist = exc_does_not_exist_t::fixed_code,
+                    already_exists = exc_already_exists_t::fixed_code,
+                    invalid_handle = exc_invalid_handle_t::fixed_code;
 
-// Runs `operation`, which must throw E with this text and error code from
-// the file unit.
-template <class E, class F>
-void expect_thrown(F operation, const char* text, unsigned long error) {
-    try {
-        operation();
-        ADD_FAILURE() << "nothing thrown, expected " << text;
-    } catch (const E& e) {
-        EXPECT_STREQ(e.message().msg_string(), text);
-        EXPECT_EQ(e.error, error);
-        EXPECT_STREQ(e.file, "libutils/csgl/csgl_file.cpp");
-    } catch (const exc_t& e) {
-        ADD_FAILURE() << "other exception: " << e.message().msg_string();
-    }
+void expect_failure(const std::function<void()>& operation, const char* text, unsigned long error) {
+    ::expect_failure(operation, unit, text, error);
 }
 
 // The lowest free descriptor: unchanged when a failed call leaked nothing.
@@ -43,77 +37,76 @@ int next_descriptor() {
 }
 
 // The entry texts written under `id`.
-std::vector<std::string> entries(unsigned long id) {
-    std::vector<std::string> texts;
+texts entries(unsigned long id) {
+    texts found;
     for (const trace_record& r : recorded_traces())
-        if (r.type == entry && r.id == id) texts.push_back(r.data);
-    return texts;
+        if (r.type == entry && r.id == id) found.push_back(r.data);
+    return found;
 }
 
 class file_test : public testing::Test {
 protected:
     std::string path(const char* name) const { return dir / name; }
+    const char* name(const char* n) {
+        names.push_back(path(n));
+        return names.back().c_str();
+    }
     temp_dir dir;
+    std::list<std::string> names;
 };
 
 TEST_F(file_test, invalid_choices_are_refused_before_anything_is_opened) {
     struct { int action, access, denied; } const cases[] = {
-        {0, 2, 0}, {6, 2, 0}, {-1, 2, 0}, {3, 0, 0}, {3, 4, 0},
-        {3, 2, 1}, {3, 2, 4}, {3, 2, -1}, {0, 0, 1},
+        {0, 2, 0}, {6, 2, 0}, {-1, 2, 0}, {3, 0, 0}, {3, 4, 0}, {3, 2, 1}, {3, 2, 4}, {3, 2, -1},
     };
     const int fd = next_descriptor();
+    const char* const x = name("x");
     for (const auto& c : cases) {
-        expect_thrown<exc_invalid_parameter_t>(
-            [&] {
-                file(path("x").c_str(), file::action_indicator(c.action),
-                     file::access_requested_indicator(c.access),
-                     file::access_denied_indicator(c.denied));
-            },
-            "exc_invalid_parameter", exc_invalid_parameter_t::fixed_code);
-        EXPECT_FALSE(file::exists(path("x").c_str())) << c.action << c.access << c.denied;
+        expect_failure([&] { file(x, file::action_indicator(c.action),
+                                  file::access_requested_indicator(c.access),
+                                  file::access_denied_indicator(c.denied)); },
+                       "exc_invalid_parameter", invalid_parameter);
+        EXPECT_FALSE(file::exists(x));
     }
     EXPECT_EQ(next_descriptor(), fd);
-    file created(path("x").c_str(), file::open_or_create, file::access_write, file::deny_read_write);
-    EXPECT_TRUE(file::exists(path("x").c_str()));
+    file(x, file::open_or_create, file::access_write, file::deny_read_write);
+    EXPECT_TRUE(file::exists(x));
 }
 
 TEST_F(file_test, actions_follow_the_table_and_failures_map_their_error_numbers) {
-    const std::string name = path("f");
-    expect_thrown<exc_does_not_exist_t>(
-        [&] { file(name.c_str(), file::open_existing, file::access_read, file::deny_none); },
-        "does_not_exist (ENOENT)", exc_does_not_exist_t::fixed_code);
-    expect_thrown<exc_does_not_exist_t>(
-        [&] { file(name.c_str(), file::truncate_existing, file::access_write, file::deny_none); },
-        "does_not_exist (ENOENT)", exc_does_not_exist_t::fixed_code);
+    const char *f = name("f"), *g = name("g");
+    expect_failure([&] { file(f, file::open_existing, file::access_read, file::deny_none); },
+                   "does_not_exist (ENOENT)", does_not_exist);
+    expect_failure([&] { file(f, file::truncate_existing, file::access_write, file::deny_none); },
+                   "does_not_exist (ENOENT)", does_not_exist);
     const mode_t old_mask = umask(027);
-    { file(name.c_str(), file::create_new, file::access_write, file::deny_none); }
+    file(f, file::create_new, file::access_write, file::deny_none);
     umask(0200);
-    { file(path("g").c_str(), file::create_or_truncate, file::access_read, file::deny_none); }
+    file(g, file::create_or_truncate, file::access_read, file::deny_none);
     umask(old_mask);
-    EXPECT_EQ(file_mode(name), 0640);
-    EXPECT_EQ(file_mode(path("g")), 0440);
-    expect_thrown<exc_already_exists_t>(
-        [&] { file(name.c_str(), file::create_new, file::access_write, file::deny_none); },
-        "already_exists (EEXIST)", exc_already_exists_t::fixed_code);
-    expect_thrown<exc_unmapped_t>(  // EISDIR is outside the mapping
+    EXPECT_EQ(file_mode(f), 0640);
+    EXPECT_EQ(file_mode(g), 0440);
+    expect_failure([&] { file(f, file::create_new, file::access_write, file::deny_none); },
+                   "already_exists (EEXIST)", already_exists);
+    expect_failure(  // EISDIR is outside the mapping
         [&] { file(dir.path().c_str(), file::open_existing, file::access_write, file::deny_none); },
         "unmapped LINUX2 error", EISDIR);
 
-    write_file(name, "abc");
-    { file(name.c_str(), file::open_or_create, file::access_read, file::deny_none); }
-    EXPECT_EQ(read_file(name), "abc");
-    { file(name.c_str(), file::truncate_existing, file::access_read_write, file::deny_none); }
-    EXPECT_EQ(read_file(name), "");
+    write_file(f, "abc");
+    file(f, file::open_or_create, file::access_read, file::deny_none);
+    EXPECT_EQ(read_file(f), "abc");
+    file(f, file::truncate_existing, file::access_read_write, file::deny_none);
+    EXPECT_EQ(read_file(f), "");
 
-    file reader(name.c_str(), file::open_existing, file::access_read, file::deny_none);
+    file reader(f, file::open_existing, file::access_read, file::deny_none);
     char byte = 'x';
-    expect_thrown<exc_invalid_handle_t>([&] { reader.write(&byte, 1); }, "invalid_handle (EBADF)",
-                                        exc_invalid_handle_t::fixed_code);
+    expect_failure([&] { reader.write(&byte, 1); }, "invalid_handle (EBADF)", invalid_handle);
     EXPECT_EQ(reader.read(&byte, 1), 0u);  // still usable; at the end of the file
+    expect_failure([] { file(-1); }, "invalid_handle (EBADF)", invalid_handle);
 }
 
 TEST_F(file_test, operations_and_offsets) {
-    file f(path("f").c_str(), file::create_new, file::access_read_write, file::deny_none);
+    file f(name("f"), file::create_new, file::access_read_write, file::deny_none);
     EXPECT_EQ(f.seek(0, file::seek_end), 0);
     f.append();
     EXPECT_EQ(f.seek(0, file::seek_current), 0);
@@ -125,31 +118,23 @@ TEST_F(file_test, operations_and_offsets) {
     EXPECT_EQ(f.write(bytes, 10), 10u);  // at offset 100
     EXPECT_EQ(f.size(), 110);
     EXPECT_EQ(read_file(path("f")), std::string(100, '\0') + std::string(10, 'a'));
-    expect_thrown<exc_invalid_parameter_t>([&] { f.seek(0, file::seek_indicator(3)); },
-                                           "exc_invalid_parameter",
-                                           exc_invalid_parameter_t::fixed_code);
+    expect_failure([&] { f.seek(0, file::seek_indicator(3)); }, "exc_invalid_parameter",
+                   invalid_parameter);
     EXPECT_EQ(f.seek(50, file::seek_begin), 50);
     EXPECT_EQ(f.seek(-10, file::seek_current), 40);
     EXPECT_EQ(f.seek(-10, file::seek_end), 100);
-    expect_thrown<exc_invalid_parameter_t>([&] { f.seek(-1, file::seek_begin); },
-                                           "invalid_parameter (EINVAL)",
-                                           exc_invalid_parameter_t::fixed_code);
+    expect_failure([&] { f.seek(-1, file::seek_begin); }, "invalid_parameter (EINVAL)",
+                   invalid_parameter);
     f.flush();
-
     {
         file copy(f);  // a duplicate sharing the offset
         EXPECT_EQ(copy.read(bytes, 100), 10u);
     }
     EXPECT_EQ(f.seek(0, file::seek_current), 110);
-    EXPECT_EQ(f.read(bytes, 100), 0u);
-
-    expect_thrown<exc_not_implemented_t>([&] { f.get_last_mod_time(); }, "exc_not_implemented",
-                                         exc_not_implemented_t::fixed_code);
-    expect_thrown<exc_not_implemented_t>(
-        [] { (void)(file::timestamp(1) < file::timestamp(2)); }, "exc_not_implemented",
-        exc_not_implemented_t::fixed_code);
-    expect_thrown<exc_invalid_handle_t>([] { file(-1); }, "invalid_handle (EBADF)",
-                                        exc_invalid_handle_t::fixed_code);
+    expect_failure([&] { f.get_last_mod_time(); }, "exc_not_implemented",
+                   exc_not_implemented_t::fixed_code);
+    expect_failure([] { (void)(file::timestamp(1) < file::timestamp(2)); }, "exc_not_implemented",
+                   exc_not_implemented_t::fixed_code);
 }
 
 TEST_F(file_test, standard_handles_are_one_object_each_on_their_own_descriptor) {
@@ -176,7 +161,7 @@ TEST_F(file_test, standard_handles_are_one_object_each_on_their_own_descriptor) 
 }
 
 TEST_F(file_test, member_operations_write_their_records) {
-    file f(path("f").c_str(), file::create_new, file::access_read_write, file::deny_none);
+    file f(name("f"), file::create_new, file::access_read_write, file::deny_none);
     const host_session session(0x7800);
     char bytes[4] = {'a', 'b', 'c', 'd'};
     f.write(bytes, 4);
@@ -185,25 +170,22 @@ TEST_F(file_test, member_operations_write_their_records) {
     f.truncate();
     { file copy(f); }
     const void* const self = &f;
+    const std::string none(4, '\0');
     const std::vector<trace_record> expected = {
-        {entry, 0x14031100, self, true, "4"},
-        {exit_type, 0x14031100, self, true, std::string(4, '\0')},
-        {entry, 0x14030B00, self, true, "-2, 2"},
-        {exit_type, 0x14030B00, self, true, std::string(4, '\0')},
-        {data, 0x14030C00, self, true, "4"},
-        {entry, 0x14031000, self, false, ""},
-        {exit_type, 0x14031000, self, true, std::string(4, '\0')},
+        {entry, 0x14031100, self, true, "4"},     {exit_type, 0x14031100, self, true, none},
+        {entry, 0x14030B00, self, true, "-2, 2"}, {exit_type, 0x14030B00, self, true, none},
+        {data, 0x14030C00, self, true, "4"},      {entry, 0x14031000, self, false, ""},
+        {exit_type, 0x14031000, self, true, none},
     };
     std::vector<trace_record> records = recorded_traces();
     ASSERT_EQ(records.size(), expected.size() + 2);
     EXPECT_EQ(std::vector<trace_record>(records.begin(), records.end() - 2), expected);
-    EXPECT_EQ(records[7].type, created);  // the copy: "= <original>"
+    EXPECT_EQ(records[7].type, 0x021E0000u);  // the copy: "= <original>"
     EXPECT_EQ(records[7].id, 0x14030000u);
-    EXPECT_EQ(records[8].type, destroyed);
+    EXPECT_EQ(records[8].type, 0x021F0000u);
     EXPECT_EQ(records[8].object, records[7].object);
 
     const host_session sizes_only(0x4000);
-    f.seek(0, file::seek_begin);
     f.size();
     const std::vector<trace_record> size_record = {{data, 0x14030C00, self, true, "0"}};
     EXPECT_EQ(recorded_traces(), size_record);
@@ -212,72 +194,62 @@ TEST_F(file_test, member_operations_write_their_records) {
 TEST_F(file_test, copy_in_blocks_and_its_refusals) {
     std::string contents(20000, '\0');
     for (size_t i = 0; i < contents.size(); ++i) contents[i] = static_cast<char>(i * 7);
-    const std::string from = path("from"), to = path("to");
+    const char *from = name("from"), *to = name("to"), *missing = name("missing");
     write_file(from, contents);
     {
         const host_session session(0x1000);
-        file::copy(from.c_str(), to.c_str());
-        EXPECT_EQ(entries(0x14030300), (std::vector<std::string>{from + " -> " + to + " (don't force)",
-                                                                 from + " -> " + to + " (force)"}));
-        EXPECT_EQ(entries(0x14030800), (std::vector<std::string>{"8192", "8192", "8192", "8192"}));
-        EXPECT_EQ(entries(0x14031100), (std::vector<std::string>{"8192", "8192", "3616"}));
+        file::copy(from, to);
+        const std::string names = std::string(from) + " -> " + to;
+        EXPECT_EQ(entries(0x14030300), (texts{names + " (don't force)", names + " (force)"}));
+        EXPECT_EQ(entries(0x14030800), (texts{"8192", "8192", "8192", "8192"}));
+        EXPECT_EQ(entries(0x14031100), (texts{"8192", "8192", "3616"}));
     }
     EXPECT_EQ(read_file(to), contents);
 
     write_file(from, "short");
-    expect_thrown<exc_already_exists_t>([&] { file::copy(from.c_str(), to.c_str()); },
-                                        "exc_already_exists", exc_already_exists_t::fixed_code);
+    expect_failure([&] { file::copy(from, to); }, "exc_already_exists", already_exists);
     EXPECT_EQ(read_file(to), contents);
-    file::copy(from.c_str(), to.c_str(), file::force);  // onto a longer file
+    file::copy(from, to, file::force);  // onto a longer file
     EXPECT_EQ(read_file(to), "short");
-    file::copy(to.c_str(), to.c_str(), file::force);  // onto itself: untouched
+    file::copy(to, to, file::force);  // onto itself: untouched
     EXPECT_EQ(read_file(to), "short");
     write_file(from, "");
-    file::copy(from.c_str(), to.c_str(), file::force);
+    file::copy(from, to, file::force);
     EXPECT_EQ(read_file(to), "");
 
     write_file(to, "kept");
-    expect_thrown<exc_does_not_exist_t>(
-        [&] { file::copy(path("missing").c_str(), to.c_str(), file::force); },
-        "does_not_exist (ENOENT)", exc_does_not_exist_t::fixed_code);
+    expect_failure([&] { file::copy(missing, to, file::force); }, "does_not_exist (ENOENT)",
+                   does_not_exist);
     EXPECT_EQ(read_file(to), "kept");
-    expect_thrown<exc_does_not_exist_t>(
-        [&] { file::copy(path("missing").c_str(), path("new").c_str()); },
-        "does_not_exist (ENOENT)", exc_does_not_exist_t::fixed_code);
-    EXPECT_FALSE(file::exists(path("new").c_str()));
 }
 
 TEST_F(file_test, rename_remove_and_exists) {
-    const std::string a = path("a"), b = path("b");
+    const char *a = name("a"), *b = name("b"), *d = name("d"), *dangling = name("dangling");
     write_file(a, "A");
     write_file(b, "B");
-    expect_thrown<exc_already_exists_t>([&] { file::rename(a.c_str(), b.c_str()); },
-                                        "exc_already_exists", exc_already_exists_t::fixed_code);
+    expect_failure([&] { file::rename(a, b); }, "exc_already_exists", already_exists);
     {
         const host_session session(0x1000);
-        file::rename(a.c_str(), b.c_str(), file::force);
-        EXPECT_EQ(entries(0x14030A00), std::vector<std::string>{a + " -> " + b + " (force)"});
-        EXPECT_EQ(entries(0x14030900), std::vector<std::string>{b});
+        file::rename(a, b, file::force);
+        EXPECT_EQ(entries(0x14030A00), texts{std::string(a) + " -> " + b + " (force)"});
+        EXPECT_EQ(entries(0x14030900), texts{b});
     }
-    EXPECT_FALSE(file::exists(a.c_str()));
+    EXPECT_FALSE(file::exists(a));
     EXPECT_EQ(read_file(b), "A");
-    file::rename(b.c_str(), a.c_str());
-    file::rename(a.c_str(), a.c_str(), file::force);  // onto itself: kept
+    file::rename(b, a);
+    file::rename(a, a, file::force);  // onto itself: kept
     EXPECT_EQ(read_file(a), "A");
-    EXPECT_FALSE(file::exists(b.c_str()));
+    EXPECT_FALSE(file::exists(b));
 
-    ASSERT_EQ(mkdir(path("d").c_str(), 0700), 0);
-    EXPECT_TRUE(file::exists(path("d").c_str()));
-    expect_thrown<exc_permission_denied_t>(
-        [&] { file::rename(path("d").c_str(), path("e").c_str()); }, "permission_denied (EPERM)",
-        exc_permission_denied_t::fixed_code);
-    ASSERT_EQ(symlink(path("nowhere").c_str(), path("dangling").c_str()), 0);
-    EXPECT_FALSE(file::exists(path("dangling").c_str()));
-
-    file::remove(a.c_str());
-    EXPECT_FALSE(file::exists(a.c_str()));
-    expect_thrown<exc_does_not_exist_t>([&] { file::remove(a.c_str()); }, "does_not_exist (ENOENT)",
-                                        exc_does_not_exist_t::fixed_code);
+    ASSERT_EQ(mkdir(d, 0700), 0);
+    EXPECT_TRUE(file::exists(d));
+    expect_failure([&] { file::rename(d, b); }, "permission_denied (EPERM)",
+                   exc_permission_denied_t::fixed_code);
+    ASSERT_EQ(symlink(path("nowhere").c_str(), dangling), 0);
+    EXPECT_FALSE(file::exists(dangling));
+    file::remove(a);
+    EXPECT_FALSE(file::exists(a));
+    expect_failure([&] { file::remove(a); }, "does_not_exist (ENOENT)", does_not_exist);
 }
 
 // Runs with the working directory changed, and changes it back.
@@ -315,7 +287,7 @@ TEST_F(file_test, canonize_joins_without_normalising) {
         ASSERT_EQ(mkdir(deep.c_str(), 0700), 0);
     }
     const in_directory there(deep);
-    expect_thrown<exc_unmapped_t>([] { file::canonize("a"); }, "unmapped LINUX2 error", ERANGE);
+    expect_failure([] { file::canonize("a"); }, "unmapped LINUX2 error", ERANGE);
 }
 
 }  // namespace
