@@ -148,8 +148,8 @@ static const struct trc_class* find_class(unsigned int number)
     return NULL;
 }
 
-/* Writes the name of `id` (see "Names" above) to `out`, which has room for
- * 64 bytes; returns the end of what was written. */
+/* Writes the name of `id` (see "Names" above), at most 40 bytes, to `out`;
+ * returns the end of what was written. */
 static char* id_name(char* out, unsigned long id)
 {
     const unsigned int sub = (unsigned int)(id & 0xFF);
@@ -267,8 +267,8 @@ int trcWriteRec(unsigned long type, unsigned long id, const void* object,
     (void)unused3;
     (void)unused4;
 
-    /* The kind, the name, the three numbers (at most 30 bytes each), the
-     * data field's label and quotes, the line end. */
+    /* The kind, the name (at most 40 bytes), the data field's label and
+     * quotes, the three numbers (at most 30 bytes each), the line end. */
     needed = 200 + (has_data ? 4 * (size_t)length : 0);
     if (needed > sizeof local) {
         line = malloc(needed);
