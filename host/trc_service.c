@@ -13,24 +13,37 @@
  *
  * Line format, fields separated by one blank:
  *
- *   trc KIND type=0xTTTTTTTT id=0xIIIIIIII obj=0xPPPPPPPP DATA
+ *   trc KIND NAME DATA type=0xTTTTTTTT id=0xIIIIIIII obj=0xPPPPPPPP
  *
  *   KIND  the record kind, byte 2 of the type: entry (0x20), exit (0x21),
  *         error-exit (0x0B), text (0x07), created (0x1E), destroyed (0x1F),
  *         data (0x22), debug (0x40); any other kind as kind-0xNN.
- *   type, id  in hexadecimal, at least 8 digits.
- *   obj   the object pointer in hexadecimal, zero-padded to the width of a
- *         pointer (8 digits on 32-bit targets, 16 on 64-bit ones).
+ *   NAME  what the id stands for (see "Names" below), or "unknown".
  *   DATA  "-" for a record without data (length 0 or no data pointer);
  *         code=N for an exit or error-exit record with exactly 4 data bytes,
  *         N being the signed 32-bit code in host byte order, in decimal;
  *         otherwise text="..." holding the data bytes, where a backslash,
  *         a double quote, newline, carriage return and tab are written as
  *         \\ \" \n \r \t and any other byte outside 0x20..0x7E as \xNN.
+ *   type, id  in hexadecimal, at least 8 digits.
+ *   obj   the object pointer in hexadecimal, zero-padded to the width of a
+ *         pointer (8 digits on 32-bit targets, 16 on 64-bit ones).
+ *
+ * Names.  The low byte of an id may carry a sub-number; the name is that of
+ * the id with its low byte cleared, followed by "+0xSS" when the low byte is
+ * not 0.
+ *   0x3C02nn00, nn = 0x01 to 0x11   the transaction function number nn,
+ *                                   as tran_api_create_transaction
+ *   0x14cc0000                      support-library class cc, as csgl_file
+ *   0x14ccff00, ff not 0            function ff of class cc, as
+ *                                   csgl_file::read; one without a
+ *                                   trace point of its own as csgl_file::0x05
+ * Any other id, and any id of a class this table does not know, is unknown.
  *
  * Examples:
- *   trc entry type=0x03200000 id=0x3c020200 obj=0x00000000 text="conn 7"
- *   trc exit type=0x03210000 id=0x3c020200 obj=0x00000000 code=68
+ *   trc entry tran_api_create_transaction text="conn 0x0804d2a8" type=0x03200000 id=0x3c020200 obj=0x00000000
+ *   trc exit tran_api_create_transaction code=68 type=0x030b0000 id=0x3c020200 obj=0x00000000
+ *   trc created csgl_sync_lock_private - type=0x021e0000 id=0x14120000 obj=0x0804c1a0
  */
 #define _POSIX_C_SOURCE 200809L
 
@@ -73,6 +86,98 @@ __attribute__((constructor)) static void trc_read_event_mask(void)
 int trcInit(void)
 {
     return 0;
+}
+
+/* The transaction functions, by number: id 0x3C020000 + 0x100 * number. */
+static const char* const tran_api_names[] = {
+    NULL,
+    "tran_api_system_init",          "tran_api_create_transaction",
+    "tran_api_delete_transaction",   "tran_api_set_maxop",
+    "tran_api_set_maxnum",           "tran_api_set_tlimit",
+    "tran_api_system_maxop",         "tran_api_system_maxnum",
+    "tran_api_system_tlimit",        "tran_api_system_lock",
+    "tran_api_system_unlock",        "tran_api_set_err",
+    "tran_api_timeout_transactions", "tran_api_conn_list_new",
+    "tran_api_conn_list_delete",     "tran_api_conn_list_insert",
+    "tran_api_system_err",
+};
+
+/* The support-library classes, id 0x14cc0000, with the functions that have
+ * trace points of their own, id 0x14ccff00. */
+struct trc_function { unsigned int number; const char* name; };
+struct trc_class {
+    unsigned int number;
+    const char* name;
+    const struct trc_function* functions; /* ends with number 0 */
+};
+
+static const struct trc_function csgl_file_functions[] = {
+    { 0x01, "append" }, { 0x03, "copy" },     { 0x06, "flush" },
+    { 0x08, "read" },   { 0x09, "remove" },   { 0x0A, "rename" },
+    { 0x0B, "seek" },   { 0x0C, "size" },     { 0x10, "truncate" },
+    { 0x11, "write" },  { 0, NULL },
+};
+static const struct trc_function csgl_output_file_functions[] = {
+    { 0x04, "std_error" }, { 0, NULL },
+};
+static const struct trc_function exc_t_functions[] = {
+    { 0x01, "exc_t" }, { 0, NULL },
+};
+static const struct trc_function no_functions[] = { { 0, NULL } };
+
+static const struct trc_class classes[] = {
+    { 0x03, "csgl_file", csgl_file_functions },
+    { 0x08, "csgl_output_file", csgl_output_file_functions },
+    { 0x11, "csgl_sync_value", no_functions },
+    { 0x12, "csgl_sync_lock_private", no_functions },
+    { 0x13, "csgl_sync_lock_shared", no_functions },
+    { 0x14, "csgl_sync_monitor", no_functions },
+    { 0x16, "csgl_sync_sema_private", no_functions },
+    { 0x17, "csgl_sync_sema_shared", no_functions },
+    { 0x1B, "exc_t", exc_t_functions },
+};
+
+/* The class numbered `number`, or null. */
+static const struct trc_class* find_class(unsigned int number)
+{
+    size_t i;
+
+    for (i = 0; i < sizeof classes / sizeof *classes; ++i)
+        if (classes[i].number == number)
+            return &classes[i];
+    return NULL;
+}
+
+/* Writes the name of `id` (see "Names" above), at most 40 bytes, to `out`;
+ * returns the end of what was written. */
+static char* id_name(char* out, unsigned long id)
+{
+    const unsigned int sub = (unsigned int)(id & 0xFF);
+    const unsigned int function = (unsigned int)((id >> 8) & 0xFF);
+    const unsigned int number = (unsigned int)((id >> 16) & 0xFF);
+    const size_t tran_api_count = sizeof tran_api_names / sizeof *tran_api_names;
+    const struct trc_class* class_ = NULL;
+    char* end;
+
+    if (id >> 16 == 0x3C02 && function > 0 && function < tran_api_count) {
+        end = out + sprintf(out, "%s", tran_api_names[function]);
+    } else if (id >> 24 == 0x14 && (class_ = find_class(number)) != NULL) {
+        end = out + sprintf(out, "%s", class_->name);
+        if (function != 0) {
+            const struct trc_function* f = class_->functions;
+            while (f->number != 0 && f->number != function)
+                ++f;
+            if (f->number != 0)
+                end += sprintf(end, "::%s", f->name);
+            else
+                end += sprintf(end, "::0x%02x", function);
+        }
+    } else {
+        return out + sprintf(out, "unknown");
+    }
+    if (sub != 0)
+        end += sprintf(end, "+0x%02x", sub);
+    return end;
 }
 
 static const char* kind_name(unsigned int kind, char* spare)
@@ -162,19 +267,18 @@ int trcWriteRec(unsigned long type, unsigned long id, const void* object,
     (void)unused3;
     (void)unused4;
 
-    /* Head: 4 fixed fields of at most 30 bytes each, the data field's
-     * label and quotes, the line end. */
-    needed = 160 + (has_data ? 4 * (size_t)length : 0);
+    /* The kind, the name (at most 40 bytes), the data field's label and
+     * quotes, the three numbers (at most 30 bytes each), the line end. */
+    needed = 200 + (has_data ? 4 * (size_t)length : 0);
     if (needed > sizeof local) {
         line = malloc(needed);
         if (line == NULL)
             return -1;
     }
 
-    end = line + sprintf(line, "trc %s type=0x%08lx id=0x%08lx obj=0x%0*lx ",
-                         kind_name(kind, spare), type, id,
-                         (int)(2 * sizeof(void*)),
-                         (unsigned long)(uintptr_t)object);
+    end = line + sprintf(line, "trc %s ", kind_name(kind, spare));
+    end = id_name(end, id);
+    *end++ = ' ';
     if (!has_data) {
         *end++ = '-';
     } else if ((kind == 0x21 || kind == 0x0B) && length == 4) {
@@ -186,7 +290,8 @@ int trcWriteRec(unsigned long type, unsigned long id, const void* object,
         end = escape_text(end, (const unsigned char*)data, length);
         *end++ = '"';
     }
-    *end++ = '\n';
+    end += sprintf(end, " type=0x%08lx id=0x%08lx obj=0x%0*lx\n", type, id,
+                   (int)(2 * sizeof(void*)), (unsigned long)(uintptr_t)object);
 
     result = emit_line(line, (size_t)(end - line));
     if (line != local)

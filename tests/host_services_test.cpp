@@ -4,6 +4,7 @@
 
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <set>
@@ -33,19 +34,19 @@ TEST(TraceService, WritesOneWholeLinePerRecord) {
     for (int i = 0; i < 200; ++i) escaped += R"(a\nb\t\"q\"\\ \x01\x7f\xff\r\x00)";
     const struct {
         unsigned long type, id;
-        std::string data, head, tail;  // the line up to the object, and behind it
+        std::string data, head;  // the line up to its three numbers
     } cases[] = {
-        {0x03210000, 0x1, code(68), "exit type=0x03210000 id=0x00000001", "code=68"},
-        {0x020b0000, 0x1, code(-1), "error-exit type=0x020b0000 id=0x00000001", "code=-1"},
+        {0x03210000, 0x3c020200, code(68), "exit tran_api_create_transaction code=68"},
+        {0x020b0000, 0x1, code(-1), "error-exit unknown code=-1"},
         // A code is 4 bytes of an exit record; anything else is text.
-        {0x03210000, 0x2, "abc", "exit type=0x03210000 id=0x00000002", "text=\"abc\""},
-        {0x02070000, 0x3c020200, "abcd", "text type=0x02070000 id=0x3c020200", "text=\"abcd\""},
-        {0x03210000, 0x3, raw, "exit type=0x03210000 id=0x00000003", "text=\"" + escaped + "\""},
+        {0x03210000, 0x2, "abc", "exit unknown text=\"abc\""},
+        {0x02070000, 0x3c020200, "abcd", "text tran_api_create_transaction text=\"abcd\""},
+        {0x03210000, 0x3, raw, "exit unknown text=\"" + escaped + "\""},
         // Length 0 is no data, whatever the pointer.
-        {0x03550000, 0x4, "", "kind-0x55 type=0x03550000 id=0x00000004", "-"},
+        {0x03550000, 0x14120000, "", "kind-0x55 csgl_sync_lock_private -"},
     };
     const void* const object = reinterpret_cast<const void*>(0x1234);
-    const std::string obj = " obj=0x" + std::string(2 * sizeof(void*) - 4, '0') + "1234 ";
+    const std::string obj = " obj=0x" + std::string(2 * sizeof(void*) - 4, '0') + "1234";
     EXPECT_EQ(0, trcInit());
     std::multiset<std::string> expected;
     std::vector<std::thread> writers;
@@ -57,13 +58,59 @@ TEST(TraceService, WritesOneWholeLinePerRecord) {
                                              0, 0, 0, 0));
         });
         for (int r = 0; r < 50; ++r)
-            for (const auto& c : cases) expected.insert("trc " + c.head + obj + c.tail);
+            for (const auto& c : cases) {
+                char numbers[40];
+                std::snprintf(numbers, sizeof numbers, " type=0x%08lx id=0x%08lx", c.type, c.id);
+                expected.insert("trc " + c.head + numbers + obj);
+            }
     }
     for (auto& w : writers) w.join();
     std::ifstream in(trace.path);
     std::multiset<std::string> lines;
     for (std::string line; std::getline(in, line);) lines.insert(line);
     EXPECT_EQ(expected, lines);
+}
+
+// Every id the library writes is named; the low byte is a sub-number.
+TEST(TraceService, NamesTheFunctionOrClassOfEachId) {
+    const std::pair<unsigned long, const char*> names[] = {
+        {0x3C020100, "tran_api_system_init"}, {0x3C020200, "tran_api_create_transaction"},
+        {0x3C020300, "tran_api_delete_transaction"}, {0x3C020400, "tran_api_set_maxop"},
+        {0x3C020500, "tran_api_set_maxnum"}, {0x3C020600, "tran_api_set_tlimit"},
+        {0x3C020700, "tran_api_system_maxop"}, {0x3C020800, "tran_api_system_maxnum"},
+        {0x3C020900, "tran_api_system_tlimit"}, {0x3C020A00, "tran_api_system_lock"},
+        {0x3C020B00, "tran_api_system_unlock"}, {0x3C020C00, "tran_api_set_err"},
+        {0x3C020D00, "tran_api_timeout_transactions"}, {0x3C020E00, "tran_api_conn_list_new"},
+        {0x3C020F00, "tran_api_conn_list_delete"}, {0x3C021000, "tran_api_conn_list_insert"},
+        {0x3C021100, "tran_api_system_err"}, {0x3C020DFF, "tran_api_timeout_transactions+0xff"},
+        {0x14030000, "csgl_file"}, {0x14030100, "csgl_file::append"},
+        {0x14030300, "csgl_file::copy"}, {0x14030600, "csgl_file::flush"},
+        {0x14030800, "csgl_file::read"}, {0x14030900, "csgl_file::remove"},
+        {0x14030A00, "csgl_file::rename"}, {0x14030B00, "csgl_file::seek"},
+        {0x14030C00, "csgl_file::size"}, {0x14031000, "csgl_file::truncate"},
+        {0x14031100, "csgl_file::write"}, {0x14030500, "csgl_file::0x05"},
+        {0x14030801, "csgl_file::read+0x01"}, {0x14080000, "csgl_output_file"},
+        {0x14080400, "csgl_output_file::std_error"}, {0x14110000, "csgl_sync_value"},
+        {0x14120000, "csgl_sync_lock_private"}, {0x14130000, "csgl_sync_lock_shared"},
+        {0x14140000, "csgl_sync_monitor"}, {0x14160000, "csgl_sync_sema_private"},
+        {0x14170000, "csgl_sync_sema_shared"}, {0x141B0000, "exc_t"},
+        {0x141B0100, "exc_t::exc_t"}, {0x141B0107, "exc_t::exc_t+0x07"},
+        // Not ids of the library: no such function, class or component.
+        {0x3C020000, "unknown"}, {0x3C021200, "unknown"}, {0x3C030100, "unknown"},
+        {0x14150000, "unknown"}, {0x15030000, "unknown"}, {0xC8110000, "unknown"},
+        {0x0, "unknown"}};
+    std::ifstream in(trace.path);
+    in.seekg(0, std::ios::end);
+    for (const auto& [id, name] : names) {
+        EXPECT_EQ(0, trcWriteRec(0x03210000, id, nullptr, 0, nullptr, 0, 0, 0, 0));
+        char expected[200];
+        std::snprintf(expected, sizeof expected, "trc exit %s - type=0x03210000 id=0x%08lx obj=0x%0*d",
+                      name, id, static_cast<int>(2 * sizeof(void*)), 0);
+        std::string line;
+        in.clear();
+        EXPECT_TRUE(std::getline(in, line));
+        EXPECT_EQ(expected, line);
+    }
 }
 
 // Run by ctest with TRC_EVENTS set and the mask it must give in

@@ -1,0 +1,59 @@
+/* The C interface as a host uses it: start-up, limits, registration and
+ * its refusals, the last error, and the time-out sweep with its list. */
+#include <assert.h>
+#include <string.h>
+
+#include "libtransys/tran_api.h"
+
+int main(void)
+{
+    char seven_text[] = "client seven", nine_text[] = "client nine", twelve_text[] = "client twelve";
+    _Connection seven = { 7, 1000, seven_text };
+    _Connection nine = { 9, 1100, nine_text };
+    _Connection twelve = { 12, 1250, twelve_text };
+    tran_api_conn_list* swept;
+
+    /* Once, before anything else. */
+    assert(tran_api_system_init() == 0);
+
+    /* The defaults, until the host sets its own. */
+    assert(tran_api_system_maxop() == 5);
+    assert(tran_api_system_maxnum() == 20);
+    assert(tran_api_system_tlimit() == 300);
+    tran_api_set_maxnum(2);
+
+    assert(tran_api_create_transaction(&seven) == 0);
+    /* One transaction per connection: 68, and the last error says which. */
+    assert(tran_api_create_transaction(&seven) == 68);
+    assert(strcmp(tran_api_system_err(), "Duplicate StartTransactions with client seven issued") == 0);
+    assert(tran_api_create_transaction(&nine) == 0);
+    /* The table holds the limit: 4, and the host prints message 153. */
+    assert(tran_api_create_transaction(&twelve) == 4);
+    assert(strcmp(tran_api_system_err(), "The number of transaction exceeds limit\n") == 0);
+
+    /* Room again after a removal; success leaves the last error as it was. */
+    assert(tran_api_delete_transaction(9) == 0);
+    assert(tran_api_create_transaction(&twelve) == 0);
+    assert(strcmp(tran_api_system_err(), "The number of transaction exceeds limit\n") == 0);
+    tran_api_set_maxnum(0); /* no limit */
+    assert(tran_api_create_transaction(&nine) == 0);
+
+    /* At time 1400, 9 is exactly 300 old: not older than the limit. */
+    swept = tran_api_timeout_transactions(1400);
+    assert(swept != NULL && swept->conn == &seven && swept->next == NULL);
+    tran_api_conn_list_delete(swept);
+
+    /* At 1401 it is; the list runs in descending connection id.  The
+     * transactions are removed already; the host releases the list. */
+    assert(tran_api_create_transaction(&seven) == 0); /* 7 anew, stamp 1000 */
+    swept = tran_api_timeout_transactions(1401);
+    assert(swept != NULL && swept->conn == &nine && swept->next->conn == &seven);
+    assert(swept->next->next == NULL);
+    tran_api_conn_list_delete(swept);
+    assert(tran_api_timeout_transactions(1401) == NULL); /* 12 is 151 old */
+
+    /* Removing a connection that has no transaction is no error. */
+    assert(tran_api_delete_transaction(12) == 0);
+    assert(tran_api_delete_transaction(12) == 0);
+    return 0;
+}

@@ -1,0 +1,68 @@
+// A C++ program using the installed library: strings, an exception thrown
+// inside the library and caught here by its family (the type information
+// crosses the library's boundary), the private lock with its monitor, the
+// locked counter, and the C interface.  Prints one line and exits 0 when
+// every check holds.
+#include <cstdio>
+#include <cstring>
+
+#include "libtransys/tran_api.h"
+#include "libutils/csgl/csgl_exc.hpp"
+#include "libutils/csgl/csgl_string.hpp"
+#include "libutils/csgl/csgl_sync.hpp"
+
+namespace {
+
+int failures = 0;
+
+void check(bool holds, const char* what) {
+    if (!holds) {
+        std::fprintf(stderr, "consumer_cxx: failed: %s\n", what);
+        ++failures;
+    }
+}
+
+}  // namespace
+
+int main() {
+    const csgl_string text = csgl_string("ab") + "c" + 'a';
+    check(std::strcmp(text.c_str(), "abca") == 0, "concatenation");
+    check(text.find('a', 1) == 3 && text.rfind('z', csgl_string::npos) == csgl_string::npos,
+          "find and rfind");
+
+    try {
+        exc_t::throw_posix_error("consumer.cpp", 7, 2);  // ENOENT
+        check(false, "throw_posix_error returned");
+    } catch (const exc_maybe_t& e) {
+        check(dynamic_cast<const exc_does_not_exist_t*>(&e) != nullptr, "class");
+        check(e.error == 0x20030023 && e.line == 7 && std::strcmp(e.file, "consumer.cpp") == 0,
+              "error, line and file");
+        check(std::strcmp(e.message().msg_string(), "does_not_exist (ENOENT)") == 0, "text");
+    }
+    try {
+        exc_t::throw_csgl_error("consumer.cpp", 8, 0x20000002, "too slow");
+        check(false, "throw_csgl_error returned");
+    } catch (const exc_runtime_t& e) {
+        check(dynamic_cast<const exc_timeout_t*>(&e) != nullptr &&
+                  std::strcmp(e.message().msg_string(), "too slow") == 0,
+              "timeout");
+    }
+
+    csgl_sync_lock_private lock;
+    {
+        csgl_sync_monitor hold(lock);
+        check(lock.request(0), "a held lock is not taken again");
+    }
+    check(!lock.request(0), "a released lock is taken");
+    lock.release();
+
+    csgl_sync_value count(0);
+    check(count.decrement() == -1 && count.increment() == 0, "counter");
+
+    tran_api_set_err("set from C++");
+    check(std::strcmp(tran_api_system_err(), "set from C++") == 0, "last error");
+
+    if (failures != 0) return 1;
+    std::printf("consumer_cxx: all checks passed\n");
+    return 0;
+}
