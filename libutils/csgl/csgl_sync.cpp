@@ -1,10 +1,56 @@
 #include "libutils/csgl/csgl_sync.hpp"
 
+#include <fcntl.h>
+#include <sys/sem.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 
 #include "libutils/csgl/csgl_exc.hpp"
 
 namespace {
+
+// Operations on semaphore 0 of a shared lock's set: a unit taken and given
+// under the kernel's undo record.  The second request does not wait.
+const sembuf request_op[] = {{0, -1, SEM_UNDO}, {0, -1, SEM_UNDO | IPC_NOWAIT}};
+const sembuf release_op[] = {{0, +1, SEM_UNDO}};
+
+// semop takes its operations by a non-const pointer; it only reads them.
+int apply(int id, const sembuf& op) {
+    sembuf copy = op;
+    return semop(id, &copy, 1);
+}
+
+// The fourth argument of semctl, which the caller has to declare.
+union semctl_argument {
+    int val;
+    semid_ds* buf;
+    unsigned short* array;
+};
+
+int set_value(int id, int value) {
+    semctl_argument argument;
+    argument.val = value;
+    return semctl(id, 0, SETVAL, argument);
+}
+
+// The System V key of key file `name` for the kind of object `id` ('l' for
+// a lock, 's' for a semaphore, so that one file can serve both).  A missing
+// file is created empty; losing that creation to another process throws
+// exc_already_exists_t.  Any other failure to look at the file is left to
+// ftok, whose result is returned as it comes.
+key_t file_to_key(const char* name, char id) {
+    struct stat status;
+    if (stat(name, &status) != 0 && errno == ENOENT) {
+        // Nobody reads or writes the file; its permissions are those the
+        // library gives every file it creates.
+        const int fd = open(name, O_RDONLY | O_CREAT | O_EXCL | O_NOCTTY, 0640);
+        if (fd == -1) exc_t::throw_posix_error(__FILE__, __LINE__, errno);
+        close(fd);
+    }
+    return ftok(name, id);
+}
 
 void throw_should_not_execute(int line) {
     exc_throw(exc_should_not_execute_t(__FILE__, line, "exc_should_not_execute", 0));
@@ -58,6 +104,50 @@ void csgl_sync_lock_private::request() {
 void csgl_sync_lock_private::release() {
     const int result = pthread_mutex_unlock(&mutex_);
     if (result != 0) exc_t::throw_posix_error(__FILE__, __LINE__, result);
+}
+
+csgl_sync_lock_shared::csgl_sync_lock_shared(const char* name, csgl_action_indicator action)
+    : id_(-1), action_(action) {
+    const key_t key = file_to_key(name, 'l');
+    const bool may_create = action_ == csgl_action_create;
+    bool created = false;
+    // Another process may create the set between the look and the exclusive
+    // creation; then look again.
+    do {
+        id_ = semget(key, 1, 0);
+        if (id_ == -1 && errno == ENOENT && may_create) {
+            id_ = semget(key, 1, IPC_CREAT | IPC_EXCL | 0777);
+            created = id_ != -1;
+        }
+    } while (id_ == -1 && errno == EEXIST && may_create);
+    if (id_ == -1) exc_t::throw_posix_error(__FILE__, __LINE__, errno);
+    // The kernel creates the set at 0, held: whoever opens it meanwhile
+    // waits until it is made free here.
+    if (created && set_value(id_, 1) == -1) {
+        const int error = errno;
+        semctl(id_, 0, IPC_RMID);
+        exc_t::throw_posix_error(__FILE__, __LINE__, error);
+    }
+}
+
+csgl_sync_lock_shared::~csgl_sync_lock_shared() {
+    if (action_ == csgl_action_create) semctl(id_, 0, IPC_RMID);
+}
+
+bool csgl_sync_lock_shared::request(long timeout) {
+    refuse_nonzero_timeout(timeout, __LINE__);
+    if (apply(id_, request_op[1]) == 0) return false;
+    if (errno == EAGAIN) return true;
+    exc_t::throw_posix_error(__FILE__, __LINE__, errno);
+    return true;
+}
+
+void csgl_sync_lock_shared::request() {
+    if (apply(id_, request_op[0]) == -1) exc_t::throw_posix_error(__FILE__, __LINE__, errno);
+}
+
+void csgl_sync_lock_shared::release() {
+    if (apply(id_, release_op[0]) == -1) exc_t::throw_posix_error(__FILE__, __LINE__, errno);
 }
 
 csgl_sync_monitor::csgl_sync_monitor(csgl_sync_lock& lock) : cstr_class(1), lock_(lock) {

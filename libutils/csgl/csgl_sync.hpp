@@ -1,10 +1,18 @@
 // Synchronisation of the support library: the abstract lock, the
-// process-private lock, the scope guard that holds any lock, and the locked
-// counter that reference counts are kept in.
+// process-private and process-shared locks, the scope guard that holds any
+// lock, and the locked counter that reference counts are kept in.
 //
 // No synchronisation object can be copied or assigned.  Every failure of a
 // system or thread call is thrown as an exception of the library's tree
-// (libutils/csgl/csgl_exc.hpp), carrying this unit's source file and line.
+// (libutils/csgl/csgl_exc.hpp), carrying this unit's source file and line;
+// nothing is retried, an interrupted wait included.
+//
+// The process-shared lock is a System V semaphore set of one semaphore,
+// permission 0777, found through a key file: every process that names the
+// same file reaches the same set.  A missing key file is created empty and
+// never removed by the library.  A set outlives the processes that use it;
+// only the destructor of an object built with csgl_action_create removes it,
+// after which other processes' operations on it throw.
 #ifndef LIBUTILS_CSGL_CSGL_SYNC_HPP
 #define LIBUTILS_CSGL_CSGL_SYNC_HPP
 
@@ -17,7 +25,8 @@
 // library accepts it (only 0, "do not wait", is accepted).
 const long csgl_timeout_infinite = -1;
 
-// How a process-shared object is reached.
+// How a process-shared object is reached.  Another value opens like
+// csgl_action_open for the shared lock.
 enum csgl_action_indicator {
     csgl_action_create = 1,  // open, creating if missing; removed by its destroyer
     csgl_action_open = 2     // open an existing object only; never removed
@@ -67,6 +76,33 @@ public:
 
 private:
     pthread_mutex_t mutex_;
+};
+
+// A lock for the processes of one machine: semaphore 0 of a System V set,
+// value 1 when free and 0 when held.  Every operation goes through the
+// kernel's undo record, so a process that ends while holding the lock gives
+// it back.  Threads of one process may share it as well; the undo record is
+// per process, so one thread may take the lock and another release it.
+// A release is not checked: a surplus one raises the value above 1.
+class CSGL_EXPORT csgl_sync_lock_shared
+    : public csgl_sync_lock,
+      public cstr_class<35520512, 2048, 336789504, csgl_sync_lock_shared> {
+public:
+    // Reaches the set of key file `name`.  csgl_action_create opens the set,
+    // creating it free when missing; any other action only opens an existing
+    // set and throws exc_does_not_exist_t when there is none.  An existing
+    // set is used with the value it has.
+    csgl_sync_lock_shared(const char* name, csgl_action_indicator action);
+    // Removes the set when built with csgl_action_create, whoever created it.
+    ~csgl_sync_lock_shared() override;
+
+    bool request(long timeout) override;
+    void request() override;
+    void release() override;
+
+private:
+    int id_;
+    const csgl_action_indicator action_;
 };
 
 // Holds a lock for the lifetime of a scope: requests it on construction and
