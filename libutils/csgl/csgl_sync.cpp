@@ -11,10 +11,12 @@
 
 namespace {
 
-// Operations on semaphore 0 of a shared lock's set: a unit taken and given
-// under the kernel's undo record.  The second request does not wait.
+// Operations on semaphore 0 of a shared object's set.  The lock takes and
+// gives a unit under the kernel's undo record; the semaphore waits for the
+// value 0 without changing it.  The second entry of a pair does not wait.
 const sembuf request_op[] = {{0, -1, SEM_UNDO}, {0, -1, SEM_UNDO | IPC_NOWAIT}};
 const sembuf release_op[] = {{0, +1, SEM_UNDO}};
+const sembuf wait_op[] = {{0, 0, 0}, {0, 0, IPC_NOWAIT}};
 
 // semop takes its operations by a non-const pointer; it only reads them.
 int apply(int id, const sembuf& op) {
@@ -158,6 +160,78 @@ csgl_sync_monitor::csgl_sync_monitor(csgl_sync_lock& lock) : cstr_class(1), lock
 }
 
 csgl_sync_monitor::~csgl_sync_monitor() noexcept(false) { lock_.release(); }
+
+csgl_sync_sema::csgl_sync_sema() {}
+csgl_sync_sema::~csgl_sync_sema() {}
+
+void csgl_sync_sema::post() { throw_should_not_execute(__LINE__); }
+
+void csgl_sync_sema::reset() { throw_should_not_execute(__LINE__); }
+
+void csgl_sync_sema::wait() { throw_should_not_execute(__LINE__); }
+
+csgl_sync_sema_private::csgl_sync_sema_private(state_indicator initial) : state_(initial) {
+    const int result = pthread_cond_init(&cond_, nullptr);
+    if (result != 0) exc_t::throw_posix_error(__FILE__, __LINE__, result);
+}
+
+csgl_sync_sema_private::~csgl_sync_sema_private() { pthread_cond_destroy(&cond_); }
+
+void csgl_sync_sema_private::post() {
+    csgl_sync_monitor hold(lock_);
+    if (state_ == state_posted) return;
+    state_ = state_posted;
+    const int result = pthread_cond_broadcast(&cond_);
+    if (result != 0) exc_t::throw_posix_error(__FILE__, __LINE__, result);
+}
+
+void csgl_sync_sema_private::reset() {
+    csgl_sync_monitor hold(lock_);
+    state_ = state_reset;
+}
+
+void csgl_sync_sema_private::wait() {
+    csgl_sync_monitor hold(lock_);
+    if (state_ == state_posted) return;
+    // One wait, whatever the state is on waking.
+    const int result = pthread_cond_wait(&cond_, &lock_.mutex_);
+    if (result != 0) exc_t::throw_posix_error(__FILE__, __LINE__, result);
+}
+
+csgl_sync_sema_shared::csgl_sync_sema_shared(const char* name, csgl_action_indicator action,
+                                             state_indicator initial)
+    : id_(-1), action_(action) {
+    const key_t key = file_to_key(name, 's');
+    id_ = semget(key, 1, action_ == csgl_action_open ? 0 : IPC_CREAT | 0777);
+    if (id_ == -1) exc_t::throw_posix_error(__FILE__, __LINE__, errno);
+    if (set_value(id_, initial == state_reset ? 1 : 0) == -1) {
+        exc_t::throw_posix_error(__FILE__, __LINE__, errno);
+    }
+}
+
+csgl_sync_sema_shared::~csgl_sync_sema_shared() {
+    if (action_ == csgl_action_create) semctl(id_, 0, IPC_RMID);
+}
+
+void csgl_sync_sema_shared::post() {
+    if (set_value(id_, 0) == -1) exc_t::throw_posix_error(__FILE__, __LINE__, errno);
+}
+
+void csgl_sync_sema_shared::reset() {
+    if (set_value(id_, 1) == -1) exc_t::throw_posix_error(__FILE__, __LINE__, errno);
+}
+
+void csgl_sync_sema_shared::wait() {
+    if (apply(id_, wait_op[0]) == -1) exc_t::throw_posix_error(__FILE__, __LINE__, errno);
+}
+
+bool csgl_sync_sema_shared::wait(long timeout) {
+    refuse_nonzero_timeout(timeout, __LINE__);
+    if (apply(id_, wait_op[1]) == 0) return false;
+    if (errno == EAGAIN) return true;
+    exc_t::throw_posix_error(__FILE__, __LINE__, errno);
+    return true;
+}
 
 csgl_sync_value::csgl_sync_value(long initial) : cstr_class(1), value_(initial) {
     if (trcEvents & cstr_event_objects) {
