@@ -124,7 +124,7 @@ TEST(sync_value, concurrent_increments_each_seen_once) {
     EXPECT_EQ(std::count(seen.begin(), seen.end(), 1), 4000);
 }
 
-// The abstract lock refuses to run.  The private lock's request(0) answers
+// The abstract lock and semaphore refuse to run.  The private lock's request(0) answers
 // at once, true when the lock is taken (by anyone); any other timeout is
 // refused before the lock is touched, held or not.
 TEST(lock, base_refuses_private_tries_without_waiting) {
@@ -132,6 +132,12 @@ TEST(lock, base_refuses_private_tries_without_waiting) {
     expect_thrown<exc_should_not_execute_t>([&] { base.request(0); }, "exc_should_not_execute", 0x20030007);
     expect_thrown<exc_should_not_execute_t>([&] { base.request(); }, "exc_should_not_execute", 0x20030007);
     expect_thrown<exc_should_not_execute_t>([&] { base.release(); }, "exc_should_not_execute", 0x20030007);
+    csgl_sync_sema sema;
+    for (void (csgl_sync_sema::*operation)() :
+         {&csgl_sync_sema::post, &csgl_sync_sema::reset, &csgl_sync_sema::wait}) {
+        expect_thrown<exc_should_not_execute_t>([&] { (sema.*operation)(); }, "exc_should_not_execute",
+                                                0x20030007);
+    }
     csgl_sync_lock_private lock;
     for (const bool held : {false, true}) {
         for (const long timeout : {1L, csgl_timeout_infinite}) {
