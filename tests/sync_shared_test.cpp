@@ -30,6 +30,7 @@
 
 #include "libutils/csgl/csgl_exc.hpp"
 #include "libutils/csgl/csgl_sync.hpp"
+#include "tests/support/expect_failure.hpp"
 #include "tests/support/host_recorder.hpp"
 
 namespace {
@@ -156,16 +157,10 @@ const auto other_action = static_cast<csgl_action_indicator>(3);
 constexpr csgl_sync_sema::state_indicator reset = csgl_sync_sema::state_reset,
                                           posted = csgl_sync_sema::state_posted;
 
-template <class Exc, class F>
-void expect_thrown(F operation, const char* text, unsigned long error) {
-    try {
-        operation();
-        ADD_FAILURE() << "no exception";
-    } catch (const Exc& e) {
-        EXPECT_STREQ(e.message().msg_string(), text);
-        EXPECT_EQ(e.error, error);
-        EXPECT_STREQ(e.file, "libutils/csgl/csgl_sync.cpp");
-    }
+template <class Exc>
+void expect_thrown(const std::function<void()>& operation, const char* text,
+                   unsigned long error) {
+    expect_failure<Exc>(operation, "libutils/csgl/csgl_sync.cpp", text, error);
 }
 
 class shared : public ::testing::Test {

@@ -13,6 +13,7 @@
 #include "libutils/csgl/csgl_exc.hpp"
 #include "libutils/csgl/csgl_string.hpp"
 #include "libutils/csgl/csgl_sync.hpp"
+#include "tests/support/expect_failure.hpp"
 #include "tests/support/host_recorder.hpp"
 
 namespace {
@@ -48,16 +49,10 @@ void in_threads(int n, F body) {
     for (std::thread& thread : threads) thread.join();
 }
 
-template <class Exc, class F>
-void expect_thrown(F operation, const char* text, unsigned long error) {
-    try {
-        operation();
-        ADD_FAILURE() << "no exception";
-    } catch (const Exc& e) {
-        EXPECT_STREQ(e.message().msg_string(), text);
-        EXPECT_EQ(e.error, error);
-        EXPECT_STREQ(e.file, "libutils/csgl/csgl_sync.cpp");
-    }
+template <class Exc>
+void expect_thrown(const std::function<void()>& operation, const char* text,
+                   unsigned long error) {
+    expect_failure<Exc>(operation, "libutils/csgl/csgl_sync.cpp", text, error);
 }
 
 // The shared empty string is built once, while the library is loaded (its
