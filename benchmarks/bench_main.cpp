@@ -51,28 +51,41 @@ const comparison comparisons[] = {
     {"tran/heap_per_transaction/iterations:1", nullptr, 64, "bytes_per_transaction"},
 };
 
-// What one benchmark measured, over its repetitions.
-struct measurement {
-    std::vector<double> seconds;  // per iteration
-    std::map<std::string, std::vector<double>> counters;
-};
-
 double median(std::vector<double> values) {
     std::sort(values.begin(), values.end());
     const std::size_t n = values.size();
     return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
+// What one benchmark measured over its repetitions: the values of every
+// repetition, or only their medians when the repetitions themselves are
+// not reported (--benchmark_report_aggregates_only).
+struct measurement {
+    std::vector<double> seconds;  // per iteration
+    std::map<std::string, std::vector<double>> counters;
+    bool medians_only = false;
+
+    double time() const { return median(seconds); }
+    bool has(const std::string& counter) const { return counters.count(counter) != 0; }
+    double counter(const std::string& name) const { return median(counters.at(name)); }
+};
+
 // The console output as usual, with every iteration run kept aside.
 class ratio_reporter : public benchmark::ConsoleReporter {
 public:
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const Run& run : runs) {
-            if (run.error_occurred || run.run_type != Run::RT_Iteration) continue;
+            if (run.error_occurred) continue;
+            const bool is_median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
+            if (run.run_type != Run::RT_Iteration && !is_median) continue;
             const std::string name = run.run_name.str();
+            measurement& m = results_[name];
+            if (is_median != m.medians_only) {
+                if (!m.seconds.empty()) continue;  // repetitions already kept
+                m.medians_only = is_median;
+            }
             const bool wall = name.find("/real_time") != std::string::npos;
             const double time = wall ? run.GetAdjustedRealTime() : run.GetAdjustedCPUTime();
-            measurement& m = results_[name];
             m.seconds.push_back(time / benchmark::GetTimeUnitMultiplier(run.time_unit));
             for (const auto& counter : run.counters) {
                 m.counters[counter.first].push_back(counter.second.value);
@@ -114,19 +127,18 @@ void print_row(const comparison& row, const ratio_reporter& results) {
     std::string time, baseline = "-", baseline_time = "-", ratio = "-", target = "-", met = "-";
     double figure;
     if (row.counter != nullptr) {
-        const auto counter = measured->counters.find(row.counter);
-        if (counter == measured->counters.end()) return;
-        figure = median(counter->second);
+        if (!measured->has(row.counter)) return;
+        figure = measured->counter(row.counter);
         char text[32];
         std::snprintf(text, sizeof text, "%.1f B", figure);
         time = text;
     } else {
-        time = time_text(median(measured->seconds));
         const measurement* const base = results.find(row.baseline);
         if (base == nullptr) return;
+        time = time_text(measured->time());
         baseline = row.baseline;
-        baseline_time = time_text(median(base->seconds));
-        figure = median(measured->seconds) / median(base->seconds);
+        baseline_time = time_text(base->time());
+        figure = measured->time() / base->time();
         char text[32];
         std::snprintf(text, sizeof text, "%.2f", figure);
         ratio = text;
