@@ -49,7 +49,7 @@ int tran_system::init() {
 
 int tran_system::insert_tran(_Connection* conn) {
     if (!initialised()) {
-        set_err(not_initialised_text);
+        set_err_text(not_initialised_text);
         return 1;
     }
     try {
@@ -84,12 +84,13 @@ int tran_system::insert_tran(_Connection* conn) {
 
 int tran_system::remove_tran(int id) {
     if (!initialised()) {
-        set_err(not_initialised_text);
+        set_err_text(not_initialised_text);
         return 1;
     }
     try {
         system_lock();
-        pool_.erase(tran_id(id));
+        const table::iterator found = pool_.find(tran_id(id));
+        if (found != pool_.end()) pool_.erase(found);
         system_unlock();
         return 0;
     } catch (...) {
@@ -97,6 +98,19 @@ int tran_system::remove_tran(int id) {
         system_unlock();
         return 80;
     }
+}
+
+// Defined ahead of its two callers, so each gets its own copy with a direct
+// call of the POSIX function.
+inline int tran_system::on_mutex(int (*operation)(pthread_mutex_t*), const char* missing_text,
+                                 const char* failed_text) {
+    if (!initialised()) {
+        set_err_text(missing_text);
+        return EINVAL;
+    }
+    const int result = operation(&mutex_);
+    if (result != 0) set_err_text(failed_text);
+    return result;
 }
 
 int tran_system::system_lock() {
@@ -113,18 +127,9 @@ int tran_system::system_unlock() {
                     "tran_system::system_unlock=>  pthread_mutex_unlock failed!\n");
 }
 
-int tran_system::on_mutex(int (*operation)(pthread_mutex_t*), const char* missing_text,
-                          const char* failed_text) {
-    if (!initialised()) {
-        set_err(missing_text);
-        return EINVAL;
-    }
-    const int result = operation(&mutex_);
-    if (result != 0) set_err(failed_text);
-    return result;
-}
-
 void tran_system::set_err(const csgl_string& text) { err_ = text; }
+
+void tran_system::set_err_text(const char* text) { set_err(csgl_string(text)); }
 
 tran_system::pool_lock::pool_lock(tran_system& system)
     : system_(system), locked_(system.initialised() && system.system_lock() == 0) {}

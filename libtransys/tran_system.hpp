@@ -113,6 +113,9 @@ private:
     // `failed_text` when the operation fails.
     int on_mutex(int (*operation)(pthread_mutex_t*), const char* missing_text,
                  const char* failed_text);
+    // set_err with a new string of `text`, kept out of the paths that
+    // succeed.
+    __attribute__((noinline, cold)) void set_err_text(const char* text);
 
     std::atomic<int> maxop_;
     std::atomic<int> maxnum_;
