@@ -77,7 +77,9 @@ BENCHMARK(bare_system_maxnum)->Name("bare/system_maxnum");
 
 // The time-out sweep over 100 000 open transactions, of which the given
 // percentage timed out.  After each sweep the removed transactions are put
-// back, untimed, so every sweep meets the same table.
+// back in list order and the list is released, untimed and alike for the
+// library and the baselines, so every sweep meets the same table and the
+// same heap.
 constexpr int sweep_size = 100000;
 constexpr long sweep_now = 1000000;
 constexpr long sweep_limit = 300;
@@ -89,6 +91,15 @@ std::vector<_Connection> sweep_connections(benchmark::State& state) {
         conns[i] = {i, i % every == 0 ? 0 : sweep_now, connection_text};
     }
     return conns;
+}
+
+// Releases a list as tran_api_conn_list_delete does, first node first.
+void free_list(tran_api_conn_list* list) {
+    while (list != nullptr) {
+        tran_api_conn_list* const next = list->next;
+        std::free(list);
+        list = next;
+    }
 }
 
 int list_length(const tran_api_conn_list* list) {
@@ -172,12 +183,10 @@ void bare_timeout_sweep(benchmark::State& state) {
         tran_api_conn_list* const list = Sweep(sweep_now, sweep_limit);
         state.PauseTiming();
         if (list_length(list) != expected) state.SkipWithError("the sweep removed a wrong count");
-        for (tran_api_conn_list* node = list; node != nullptr;) {
+        for (const tran_api_conn_list* node = list; node != nullptr; node = node->next) {
             bare_table.emplace(node->conn->conn_id, node->conn);
-            tran_api_conn_list* const next = node->next;
-            std::free(node);
-            node = next;
         }
+        free_list(list);
         state.ResumeTiming();
     }
     bare_table.clear();
