@@ -48,7 +48,7 @@ const comparison comparisons[] = {
     {"csgl/output_file_64MiB", "bare/putc_unlocked_64MiB", 2.0, nullptr},
     {"csgl/file_copy_64MiB", "bare/read_write_copy_64MiB", 1.05, nullptr},
     {"csgl/exc_invalid_parameter", "std/runtime_error", 0, nullptr},
-    {"tran/heap_per_transaction/iterations:1", nullptr, 64, "bytes_per_transaction"},
+    {"tran/heap_per_transaction", nullptr, 64, "bytes_per_transaction"},
 };
 
 double median(std::vector<double> values) {

@@ -217,7 +217,7 @@ void tran_heap_per_transaction(benchmark::State& state) {
     state.counters["bytes_per_transaction"] = bytes;
 }
 
-BENCHMARK(tran_heap_per_transaction)->Name("tran/heap_per_transaction")->Iterations(1)
+BENCHMARK(tran_heap_per_transaction)->Name("tran/heap_per_transaction")
     ->Unit(benchmark::kMillisecond);
 
 }  // namespace
