@@ -18,6 +18,17 @@ constexpr int limit_message_number = 153;
 constexpr const char* not_initialised_text =
     "tran_system: the transaction system is not initialised\n";
 
+// The last errors of system_lock and system_unlock.
+constexpr const char* lock_missing_text =
+    "tran_system::system_lock=>  the system mutex does not exist: "
+    "tran_api_system_init was not called\n";
+constexpr const char* lock_failed_text = "tran_system::system_lock=>  pthread_mutex_lock failed!\n";
+constexpr const char* unlock_missing_text =
+    "tran_system::system_unlock=>  the system mutex does not exist: "
+    "tran_api_system_init was not called\n";
+constexpr const char* unlock_failed_text =
+    "tran_system::system_unlock=>  pthread_mutex_unlock failed!\n";
+
 // The texts of the failures answered with 80, built when the library is
 // loaded: the failure is most often the lack of memory, and answering it
 // must not need any.
@@ -25,6 +36,13 @@ const csgl_string insert_failed_text(
     "tran_system::insert_tran: Internal error . exception thrown from map");
 const csgl_string remove_failed_text(
     "tran_system::remove_tran: Internal error . exception thrown from map");
+
+// The last error of a refused duplicate, built out of the way of a
+// registration that succeeds.
+__attribute__((noinline, cold)) void set_duplicate_err(tran_system& system,
+                                                       const tran_connection& entry) {
+    system.set_err(csgl_string("Duplicate StartTransactions with ") + entry.text() + " issued");
+}
 
 }  // namespace
 
@@ -47,19 +65,32 @@ int tran_system::init() {
     return 0;
 }
 
+// Defined ahead of their callers, so they expand into them.
+inline int tran_system::lock_mutex() {
+    const int result = pthread_mutex_lock(&mutex_);
+    if (result != 0) set_err_text(lock_failed_text);
+    return result;
+}
+
+inline int tran_system::unlock_mutex() {
+    const int result = pthread_mutex_unlock(&mutex_);
+    if (result != 0) set_err_text(unlock_failed_text);
+    return result;
+}
+
 int tran_system::insert_tran(_Connection* conn) {
     if (!initialised()) {
-        set_err(not_initialised_text);
+        set_err_text(not_initialised_text);
         return 1;
     }
     try {
-        system_lock();
+        lock_mutex();
         // Read once, so the test and the message agree on the limit.
         const int limit = maxnum();
         if (limit != 0 &&
             static_cast<unsigned int>(pool_.size()) >= static_cast<unsigned int>(limit)) {
-            set_err("The number of transaction exceeds limit\n");
-            system_unlock();
+            set_err_text("The number of transaction exceeds limit\n");
+            unlock_mutex();
             PrintMessage(limit_message_selector1, limit_message_selector2, limit_message_number,
                          limit);
             return 4;
@@ -70,61 +101,55 @@ int tran_system::insert_tran(_Connection* conn) {
         const bool stored = pool_.insert(table::value_type(tran_id(entry.id()), entry)).second;
         int result = 0;
         if (!stored) {
-            set_err(csgl_string("Duplicate StartTransactions with ") + entry.text() + " issued");
+            set_duplicate_err(*this, entry);
             result = 68;
         }
-        system_unlock();
+        unlock_mutex();
         return result;
     } catch (...) {
         set_err(insert_failed_text);
-        system_unlock();
+        unlock_mutex();
         return 80;
     }
 }
 
 int tran_system::remove_tran(int id) {
     if (!initialised()) {
-        set_err(not_initialised_text);
+        set_err_text(not_initialised_text);
         return 1;
     }
     try {
-        system_lock();
-        pool_.erase(tran_id(id));
-        system_unlock();
+        lock_mutex();
+        const table::iterator found = pool_.find(tran_id(id));
+        if (found != pool_.end()) pool_.erase(found);
+        unlock_mutex();
         return 0;
     } catch (...) {
         set_err(remove_failed_text);
-        system_unlock();
+        unlock_mutex();
         return 80;
     }
 }
 
 int tran_system::system_lock() {
-    return on_mutex(pthread_mutex_lock,
-                    "tran_system::system_lock=>  the system mutex does not exist: "
-                    "tran_api_system_init was not called\n",
-                    "tran_system::system_lock=>  pthread_mutex_lock failed!\n");
+    if (!initialised()) {
+        set_err_text(lock_missing_text);
+        return EINVAL;
+    }
+    return lock_mutex();
 }
 
 int tran_system::system_unlock() {
-    return on_mutex(pthread_mutex_unlock,
-                    "tran_system::system_unlock=>  the system mutex does not exist: "
-                    "tran_api_system_init was not called\n",
-                    "tran_system::system_unlock=>  pthread_mutex_unlock failed!\n");
-}
-
-int tran_system::on_mutex(int (*operation)(pthread_mutex_t*), const char* missing_text,
-                          const char* failed_text) {
     if (!initialised()) {
-        set_err(missing_text);
+        set_err_text(unlock_missing_text);
         return EINVAL;
     }
-    const int result = operation(&mutex_);
-    if (result != 0) set_err(failed_text);
-    return result;
+    return unlock_mutex();
 }
 
 void tran_system::set_err(const csgl_string& text) { err_ = text; }
+
+void tran_system::set_err_text(const char* text) { set_err(csgl_string(text)); }
 
 tran_system::pool_lock::pool_lock(tran_system& system)
     : system_(system), locked_(system.initialised() && system.system_lock() == 0) {}

@@ -108,11 +108,14 @@ public:
     };
 
 private:
-    // Locks or unlocks the system mutex with `operation`; sets the last
-    // error to `missing_text` (and answers EINVAL) before init(), and to
-    // `failed_text` when the operation fails.
-    int on_mutex(int (*operation)(pthread_mutex_t*), const char* missing_text,
-                 const char* failed_text);
+    // system_lock and system_unlock for callers that have found the system
+    // initialised, which it stays: the POSIX call, and the last error when
+    // it fails.
+    int lock_mutex();
+    int unlock_mutex();
+    // set_err with a new string of `text`, kept out of the paths that
+    // succeed.
+    __attribute__((noinline, cold)) void set_err_text(const char* text);
 
     std::atomic<int> maxop_;
     std::atomic<int> maxnum_;
