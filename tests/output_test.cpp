@@ -47,21 +47,15 @@ std::vector<std::string> writes() { return record_data(0x02200000, 0x14031100); 
 
 // Files may grow to `bytes` only; a write past that stores what fits, or
 // fails with EFBIG, instead of raising SIGXFSZ.
-class file_size_limit {
-public:
-    explicit file_size_limit(rlim_t bytes) : old_handler_(signal(SIGXFSZ, SIG_IGN)) {
-        getrlimit(RLIMIT_FSIZE, &old_limit_);
-        const rlimit limit = {bytes, old_limit_.rlim_max};
+struct file_size_limit {
+    explicit file_size_limit(rlim_t bytes) {
+        getrlimit(RLIMIT_FSIZE, &old_limit);
+        const rlimit limit = {bytes, old_limit.rlim_max};
         EXPECT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
     }
-    ~file_size_limit() {
-        setrlimit(RLIMIT_FSIZE, &old_limit_);
-        signal(SIGXFSZ, old_handler_);
-    }
-
-private:
-    void (*old_handler_)(int);
-    rlimit old_limit_;
+    ~file_size_limit() { setrlimit(RLIMIT_FSIZE, &old_limit), signal(SIGXFSZ, old_handler); }
+    void (*const old_handler)(int) = signal(SIGXFSZ, SIG_IGN);
+    rlimit old_limit;
 };
 
 // Prints `text` to a stream on a name or a handle, then destroys it.
@@ -71,12 +65,18 @@ void print_to(const char* text, Target& target, output_file::mode_indicator mode
     out << text;
 }
 
-TEST(output_file, writes_one_block_per_full_buffer) {
+// A stream on a file `name` in a scratch directory.
+class output_file_test : public testing::Test {
+protected:
     const temp_dir dir;
-    const std::string name = dir / "f";
+    const std::string path = dir / "f";
+    const char* const name = path.c_str();
+};
+
+TEST_F(output_file_test, writes_one_block_per_full_buffer) {
     const host_session session(0x1000);
     {
-        output_file out(name.c_str(), output_file::mode_truncate);
+        output_file out(name, output_file::mode_truncate);
         out.flush();  // empty: no write
         out.put_chars('a', 512);
         EXPECT_EQ(writes(), std::vector<std::string>{});
@@ -92,10 +92,8 @@ TEST(output_file, writes_one_block_per_full_buffer) {
     EXPECT_EQ(read_file(name), std::string(512, 'a') + "bcd");
 }
 
-TEST(output_file, a_short_write_throws_and_keeps_the_buffer) {
-    const temp_dir dir;
-    const std::string name = dir / "f";
-    output_file out(name.c_str(), output_file::mode_truncate);
+TEST_F(output_file_test, a_short_write_throws_and_keeps_the_buffer) {
+    output_file out(name, output_file::mode_truncate);
     {
         const file_size_limit limit(700);
         out.put_chars('a', 512);
@@ -109,18 +107,12 @@ TEST(output_file, a_short_write_throws_and_keeps_the_buffer) {
     EXPECT_EQ(read_file(name), std::string(512, 'a') + std::string(188 + 512, 'b'));
 }
 
-TEST(output_file, a_failing_last_write_leaves_the_destructor_unless_unwinding) {
-    const temp_dir dir;
+TEST_F(output_file_test, a_failing_last_write_leaves_the_destructor_unless_unwinding) {
     const file_size_limit limit(0);
-    expect_failure<exc_unmapped_t>(
-        [&] {
-            output_file out((dir / "f").c_str(), output_file::mode_truncate);
-            out << 'x';
-        },
-        files,
-        "unmapped LINUX2 error", EFBIG);
+    expect_failure<exc_unmapped_t>([&] { print_to("x", name, output_file::mode_truncate); }, files,
+                                   "unmapped LINUX2 error", EFBIG);
     try {
-        output_file out((dir / "g").c_str(), output_file::mode_truncate);
+        output_file out(name, output_file::mode_truncate);
         out << 'x';
         throw std::runtime_error("first");
     } catch (const std::runtime_error& e) {
@@ -128,10 +120,7 @@ TEST(output_file, a_failing_last_write_leaves_the_destructor_unless_unwinding) {
     }
 }
 
-TEST(output_file, modes_from_a_name_and_from_a_handle) {
-    const temp_dir dir;
-    const std::string path = dir / "f";
-    const char* const name = path.c_str();
+TEST_F(output_file_test, modes_from_a_name_and_from_a_handle) {
     for (const int mode : {int(output_file::mode_keep), 3, -1}) {
         expect_failure<exc_invalid_parameter_t>(
             [&] { output_file(name, output_file::mode_indicator(mode)); }, here,
@@ -165,8 +154,7 @@ TEST(output_file, modes_from_a_name_and_from_a_handle) {
 
 // The process-wide streams, in a child so that its standard output and
 // error can be files and its exit can be watched.
-TEST(output_file, standard_streams_at_exit_and_the_null_fallback) {
-    const temp_dir dir;
+TEST_F(output_file_test, standard_streams_at_exit_and_the_null_fallback) {
     const std::string out_name = dir / "out", err_name = dir / "err";
     child_process writer([&](child_process&) {
         freopen(out_name.c_str(), "w", stdout);
