@@ -17,7 +17,6 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <functional>
 #include <new>
 #include <string>

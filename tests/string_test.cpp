@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <vector>
 
 #include "libutils/csgl/csgl_str.hpp"
 #include "libutils/csgl/csgl_string.hpp"
