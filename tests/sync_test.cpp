@@ -283,12 +283,16 @@ TEST(sema_private, post_on_a_posted_semaphore_broadcasts_nothing) {
     sema.post();
     sema.wait();
     EXPECT_EQ(broadcasts.load(), 0);
-    const std::pair<void (csgl_sync_sema::*)(), int> steps[] = {  // the operation, broadcasts by then
-        {&csgl_sync_sema::reset, 0}, {&csgl_sync_sema::post, 1}, {&csgl_sync_sema::post, 1},
-        {&csgl_sync_sema::reset, 1}, {&csgl_sync_sema::post, 2}, {&csgl_sync_sema::post, 2}};
-    for (std::size_t i = 0; i < std::size(steps); ++i) {
-        (sema.*steps[i].first)();
-        EXPECT_EQ(broadcasts.load(), steps[i].second) << "step " << i;
+    const struct {
+        void (csgl_sync_sema::*operation)();
+        int broadcasts;  // by then
+    } steps[] = {{&csgl_sync_sema::reset, 0}, {&csgl_sync_sema::post, 1},
+                 {&csgl_sync_sema::post, 1},  {&csgl_sync_sema::reset, 1},
+                 {&csgl_sync_sema::post, 2},  {&csgl_sync_sema::post, 2}};
+    int step = 0;
+    for (const auto& s : steps) {
+        (sema.*s.operation)();
+        EXPECT_EQ(broadcasts.load(), s.broadcasts) << "step " << step++;
     }
     EXPECT_EQ(waits.load(), 0);  // nothing ever slept
 }
