@@ -17,7 +17,6 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <functional>
 #include <new>
 #include <string>
@@ -34,24 +33,8 @@ namespace {
 long countdown = -1;  // allocations to let through before one fails; -1: none fails
 bool failure_injected = false;
 
-void* allocate(std::size_t size, void* (*real)(std::size_t)) {
-    if (countdown >= 0 && countdown-- == 0) {
-        failure_injected = true;
-        return nullptr;
-    }
-    return real(size != 0 ? size : 1);
-}
-
-void arm(long n) {
-    failure_injected = false;
-    countdown = n - 1;
-}
-
-// Whether the armed failure happened.
-bool disarm() {
-    countdown = -1;
-    return failure_injected;
-}
+// Whether the allocation at hand is the one to fail.
+bool fails_now() { return countdown >= 0 && countdown-- == 0 && (failure_injected = true); }
 
 // The system mutex is the one inside the table; how often this thread holds it.
 int system_mutex_depth = 0;
@@ -79,17 +62,14 @@ void* __interceptor_calloc(std::size_t count, std::size_t size) __attribute__((w
 void* __libc_malloc(std::size_t size);
 void* __libc_calloc(std::size_t count, std::size_t size);
 
-static void* real_malloc(std::size_t size) {
+void* malloc(std::size_t size) noexcept {
+    if (fails_now()) return nullptr;
+    size += size == 0;
     return __interceptor_malloc != nullptr ? __interceptor_malloc(size) : __libc_malloc(size);
 }
 
-void* malloc(std::size_t size) noexcept { return allocate(size, real_malloc); }
-
 void* calloc(std::size_t count, std::size_t size) noexcept {
-    if (countdown >= 0 && countdown-- == 0) {
-        failure_injected = true;
-        return nullptr;
-    }
+    if (fails_now()) return nullptr;
     return __interceptor_calloc != nullptr ? __interceptor_calloc(count, size)
                                            : __libc_calloc(count, size);
 }
@@ -112,9 +92,7 @@ int pthread_mutex_unlock(pthread_mutex_t* mutex) {
 unsigned int trcEvents = 0;
 int trcInit(void) { return 0; }
 int trcWriteRec(unsigned long, unsigned long, const void*, unsigned long, const void*,
-                unsigned long, unsigned long, unsigned long, unsigned long) {
-    return 0;
-}
+                unsigned long, unsigned long, unsigned long, unsigned long) { return 0; }
 int PrintMessage(int, int, int, ...) {
     ++messages_printed;
     message_under_mutex = system_mutex_depth != 0;
@@ -131,17 +109,13 @@ int PrintDebugVa(unsigned long, const char* format, va_list args) {
 
 }  // extern "C"
 
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return malloc(size); }
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return malloc(size); }
 void* operator new(std::size_t size) {
-    if (void* const p = allocate(size, real_malloc)) return p;
+    if (void* const p = operator new(size, std::nothrow)) return p;
     throw std::bad_alloc();
 }
 void* operator new[](std::size_t size) { return operator new(size); }
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-    return allocate(size, real_malloc);
-}
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
-    return allocate(size, real_malloc);
-}
 void operator delete(void* p) noexcept { std::free(p); }
 void operator delete[](void* p) noexcept { std::free(p); }
 void operator delete(void* p, std::size_t) noexcept { std::free(p); }
@@ -165,9 +139,10 @@ struct operation {
 long walk(const operation& op) {
     for (long n = 1;; ++n) {
         if (op.prepare) op.prepare();
-        arm(n);
+        failure_injected = false, countdown = n - 1;
         op.run();
-        const bool failed = disarm();
+        countdown = -1;
+        const bool failed = failure_injected;
         op.check(failed);
         if (!failed) {
             std::printf("%-44s %2ld allocation sites, each failed once\n", op.name, n - 1);
@@ -201,58 +176,39 @@ TEST(allocation_failure, support_library) {
     const std::string from = dir / "from", to = dir / "to";
     write_file(from, std::string(20000, 'x'));
     csgl_string kept("kept");
-    bool thrown = false;
-    const auto memory_exception = [&](std::function<void()> body) {
-        return [&thrown, body] { expect_memory_exception(body, &thrown); };
-    };
-    const auto thrown_when_failed = [&](bool failed) { EXPECT_EQ(thrown, failed); };
-    const auto kept_unchanged = [&](bool failed) {
-        EXPECT_EQ(thrown, failed);
-        EXPECT_STREQ(kept, failed ? "kept" : "kept!");
-    };
-    const operation operations[] = {
-        {"string from a text", nullptr, memory_exception([] { csgl_string s("text"); }),
-         thrown_when_failed},
-        {"string + text", [&] { kept = "kept"; }, memory_exception([&] { kept = kept + "!"; }),
-         kept_unchanged},
-        {"string + character", [&] { kept = "kept"; }, memory_exception([&] { kept = kept + '!'; }),
-         kept_unchanged},
-        {"text + string", nullptr, memory_exception([&] { csgl_string s = "!" + kept; }),
-         thrown_when_failed},
-        {"message with markers", nullptr,
-         memory_exception([] { csgl_message m("[v[=v=V=v=]v] x [p[p]p]", 0, "f", 1); }),
-         thrown_when_failed},
-        {"exception", nullptr,
-         memory_exception([] { exc_invalid_parameter_t e("f", 1, "bad [p[p]p]", 0); }),
-         thrown_when_failed},
-        {"local array", nullptr, memory_exception([] { csgl_local_array_of<char> a(64); }),
-         thrown_when_failed},
-        {"string stream", [&] { kept = "kept"; },
-         memory_exception([&] {
-             csgl_output_str out(kept);
-             out << '!';
-         }),
-         kept_unchanged},
-        {"file stream printing numbers and exceptions", nullptr, memory_exception([&] {
+    const auto reset_kept = [&] { kept = "kept"; };
+    const auto kept_unchanged = [&](bool failed) { EXPECT_STREQ(kept, failed ? "kept" : "kept!"); };
+    // The scene, the operation, and what else to check after it.
+    const struct { const char* name; std::function<void()> prepare, body; std::function<void(bool)> check; }
+        operations[] = {
+        {"string from a text", nullptr, [] { csgl_string s("text"); }, nullptr},
+        {"string + text", reset_kept, [&] { kept = kept + "!"; }, kept_unchanged},
+        {"string + character", reset_kept, [&] { kept = kept + '!'; }, kept_unchanged},
+        {"text + string", nullptr, [&] { csgl_string s = "!" + kept; }, nullptr},
+        {"message with markers", nullptr, [] { csgl_message m("[v[=v=V=v=]v] x [p[p]p]", 0, "f", 1); },
+         nullptr},
+        {"exception", nullptr, [] { exc_invalid_parameter_t e("f", 1, "bad [p[p]p]", 0); }, nullptr},
+        {"local array", nullptr, [] { csgl_local_array_of<char> a(64); }, nullptr},
+        {"string stream", reset_kept, [&] { csgl_output_str out(kept); out << '!'; }, kept_unchanged},
+        {"file stream printing numbers and exceptions", nullptr,
+         [&] {
              csgl_output_file out(to.c_str(), csgl_output_file::mode_truncate);
              out << 12345 << -6789L << exc_t("f", 1, "text", 2, 0);
-         }),
-         [&](bool failed) {
-             EXPECT_EQ(thrown, failed);
-             if (!failed) {
-                 EXPECT_EQ(read_file(to), "12345-6789exc 'f' 1 2 'text'");
-             }
-         }},
-        {"canonize", nullptr, memory_exception([] { csgl_file::canonize("relative"); }),
-         thrown_when_failed},
-        {"copy", nullptr,
-         memory_exception([&] { csgl_file::copy(from.c_str(), to.c_str(), csgl_file::force); }),
-         [&](bool failed) {
-             EXPECT_EQ(thrown, failed);
-             EXPECT_EQ(read_file(to), failed ? "" : std::string(20000, 'x'));
-         }},
+         },
+         [&](bool failed) { EXPECT_TRUE(failed || read_file(to) == "12345-6789exc 'f' 1 2 'text'"); }},
+        {"canonize", nullptr, [] { csgl_file::canonize("relative"); }, nullptr},
+        {"copy", nullptr, [&] { csgl_file::copy(from.c_str(), to.c_str(), csgl_file::force); },
+         [&](bool failed) { EXPECT_EQ(read_file(to), failed ? "" : std::string(20000, 'x')); }},
     };
-    for (const operation& op : operations) EXPECT_GT(walk(op), 0) << op.name;
+    for (const auto& op : operations) {
+        bool thrown = false;
+        const auto run = [&] { expect_memory_exception(op.body, &thrown); };
+        const auto check = [&](bool failed) {
+            EXPECT_EQ(thrown, failed);
+            if (op.check) op.check(failed);
+        };
+        EXPECT_GT(walk({op.name, op.prepare, run, check}), 0) << op.name;
+    }
 }
 
 std::string table_ids() {
@@ -265,8 +221,8 @@ std::string table_ids() {
 // null and nothing removed for a sweep; the system mutex is always released.
 TEST(allocation_failure, transactions) {
     ASSERT_EQ(tran_api_system_init(), 0);
-    _Connection a{1, 0, const_cast<char*>("a")}, b{2, 0, const_cast<char*>("b")},
-        c{3, 0, const_cast<char*>("c")};
+    char names[] = "a\0b\0c";
+    _Connection a{1, 0, names}, b{2, 0, names + 2}, c{3, 0, names + 4};
     int result = -1;
     tran_api_conn_list* list = nullptr;
     const char* const insert_failed =
@@ -277,37 +233,31 @@ TEST(allocation_failure, transactions) {
         tran_api_set_err("before");
         messages_printed = 0;
     };
-    // A registration answers `expected` when nothing fails and 80 when
-    // something does, with the table as `ids` and the mutex released.
-    const auto registration = [&](int expected, const char* text, const char* ids_after) {
-        return [=, &result](bool failed) {
-            EXPECT_EQ(system_mutex_depth, 0);
-            EXPECT_EQ(result, failed ? 80 : expected);
-            EXPECT_STREQ(tran_api_system_err(), failed ? insert_failed : text);
-            EXPECT_EQ(table_ids(), failed ? "1 " : ids_after);
-        };
-    };
+    // Registrations with `a` registered answer `code` with `text` and leave the
+    // table as `ids` when nothing fails, 80 and the table unchanged when
+    // something does; a refusal prints message 153 once the mutex is free.
+    const struct { const char* name; _Connection* conn; int limit, code; const char *text, *ids; }
+        registrations[] = {
+        {"registration", &b, 20, 0, "before", "1 2 "},
+        {"registration of a registered id", &a, 20, 68, "Duplicate StartTransactions with a issued", "1 "},
+        {"registration over the limit", &b, 1, 4, "The number of transaction exceeds limit\n", "1 "}};
+    for (const auto& r : registrations) {
+        walk({r.name, [&] { clear(), tran_api_create_transaction(&a), tran_api_set_maxnum(r.limit); },
+              [&] { result = tran_api_create_transaction(r.conn); },
+              [&](bool failed) {
+                  EXPECT_EQ(system_mutex_depth, 0);
+                  EXPECT_EQ(result, failed ? 80 : r.code);
+                  EXPECT_STREQ(tran_api_system_err(), failed ? insert_failed : r.text);
+                  EXPECT_EQ(table_ids(), failed ? "1 " : r.ids);
+                  EXPECT_EQ(messages_printed, !failed && r.code == 4);
+                  EXPECT_FALSE(message_under_mutex);
+              }});
+    }
     const operation operations[] = {
-        {"registration", [&] { clear(); tran_api_create_transaction(&a); },
-         [&] { result = tran_api_create_transaction(&b); }, registration(0, "before", "1 2 ")},
-        {"registration of a registered id", [&] { clear(); tran_api_create_transaction(&a); },
-         [&] { result = tran_api_create_transaction(&a); },
-         registration(68, "Duplicate StartTransactions with a issued", "1 ")},
-        {"registration over the limit",
-         [&] { clear(); tran_api_create_transaction(&a); tran_api_set_maxnum(1); },
-         [&] { result = tran_api_create_transaction(&b); },
-         [&](bool failed) {
-             registration(4, "The number of transaction exceeds limit\n", "1 ")(failed);
-             EXPECT_EQ(messages_printed, failed ? 0 : 1);  // 153, once the mutex is free
-             EXPECT_FALSE(message_under_mutex);
-         }},
-        {"removal", [&] { clear(); tran_api_create_transaction(&a); },
+        {"removal", [&] { clear(), tran_api_create_transaction(&a); },
          [&] { result = tran_api_delete_transaction(1); },
-         [&](bool) {
-             EXPECT_EQ(result, 0);
-             EXPECT_EQ(table_ids(), "");
-         }},
-        {"last error", [&] { clear(); },
+         [&](bool) { EXPECT_EQ(std::to_string(result) + ": " + table_ids(), "0: "); }},
+        {"last error", clear,
          [&] {
              bool thrown = false;
              expect_memory_exception([] { tran_api_set_err("after"); }, &thrown);
@@ -331,8 +281,7 @@ TEST(allocation_failure, transactions) {
             [&] {
                 clear();
                 for (_Connection* conn : {&a, &b, &c}) tran_api_create_transaction(conn);
-                trcEvents = events;
-                last_debug[0] = '\0';
+                trcEvents = events, last_debug[0] = '\0';
             },
             [&] { list = tran_api_timeout_transactions(1000); },
             [&](bool failed) {

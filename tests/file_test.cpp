@@ -1,13 +1,9 @@
 // Files: the handle's choices and operations, its traces, and the
 // whole-file operations on real files in a scratch directory.
-#include <gtest/gtest.h>
-
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <list>
-#include <string>
-#include <vector>
 
 #include "libutils/csgl/csgl_file.hpp"
 #include "tests/support/expect_failure.hpp"
@@ -19,38 +15,34 @@ namespace {
 using file = csgl_file;
 using texts = std::vector<std::string>;
 constexpr unsigned long entry = 0x02200000, exit_type = 0x02210000, data = 0x02220000;
-const char* const unit = "libutils/csgl/csgl_file.cpp";
-const unsigned long invalid_parameter = exc_invalid_parameter_t::fixed_code,
-                    does_not_exist = exc_does_not_exist_t::fixed_code,
-                    already_exists = exc_already_exists_t::fixed_code,
-                    invalid_handle = exc_invalid_handle_t::fixed_code;
+constexpr unsigned long invalid_parameter = 0x20000000, does_not_exist = 0x20030023,
+                        already_exists = 0x20030022, invalid_handle = 0x20030010;
 
 void expect_failure(const std::function<void()>& operation, const char* text, unsigned long error) {
-    ::expect_failure(operation, unit, text, error);
+    ::expect_failure(operation, "libutils/csgl/csgl_file.cpp", text, error);
 }
 
 // The lowest free descriptor: unchanged when a failed call leaked nothing.
 int next_descriptor() {
     const int fd = dup(0);
-    close(fd);
-    return fd;
+    return close(fd), fd;
 }
 
-// The entry texts written under `id`.
-texts entries(unsigned long id) {
-    texts found;
-    for (const trace_record& r : recorded_traces())
-        if (r.type == entry && r.id == id) found.push_back(r.data);
-    return found;
+std::string working_directory() {
+    return std::unique_ptr<char, void (*)(void*)>(getcwd(nullptr, 0), free).get();
 }
+
+// Runs with the working directory changed, and changes it back.
+struct in_directory {
+    explicit in_directory(const std::string& path) { EXPECT_EQ(chdir(path.c_str()), 0); }
+    ~in_directory() { EXPECT_EQ(chdir(old.c_str()), 0); }
+    const std::string old = working_directory();
+};
 
 class file_test : public testing::Test {
 protected:
-    std::string path(const char* name) const { return dir / name; }
-    const char* name(const char* n) {
-        names.push_back(path(n));
-        return names.back().c_str();
-    }
+    // The name of `n` in the scratch directory, kept to the end of the case.
+    const char* name(const char* n) { return names.emplace_back(dir / n).c_str(); }
     temp_dir dir;
     std::list<std::string> names;
 };
@@ -75,10 +67,10 @@ TEST_F(file_test, invalid_choices_are_refused_before_anything_is_opened) {
 
 TEST_F(file_test, actions_follow_the_table_and_failures_map_their_error_numbers) {
     const char *f = name("f"), *g = name("g");
-    expect_failure([&] { file(f, file::open_existing, file::access_read, file::deny_none); },
-                   "does_not_exist (ENOENT)", does_not_exist);
-    expect_failure([&] { file(f, file::truncate_existing, file::access_write, file::deny_none); },
-                   "does_not_exist (ENOENT)", does_not_exist);
+    for (const file::action_indicator action : {file::open_existing, file::truncate_existing}) {
+        expect_failure([&] { file(f, action, file::access_write, file::deny_none); },
+                       "does_not_exist (ENOENT)", does_not_exist);
+    }
     const mode_t old_mask = umask(027);
     file(f, file::create_new, file::access_write, file::deny_none);
     umask(0200);
@@ -117,24 +109,20 @@ TEST_F(file_test, operations_and_offsets) {
     EXPECT_EQ(f.size(), 0);
     EXPECT_EQ(f.write(bytes, 10), 10u);  // at offset 100
     EXPECT_EQ(f.size(), 110);
-    EXPECT_EQ(read_file(path("f")), std::string(100, '\0') + std::string(10, 'a'));
+    EXPECT_EQ(read_file(dir / "f"), std::string(100, '\0') + std::string(10, 'a'));
     expect_failure([&] { f.seek(0, file::seek_indicator(3)); }, "exc_invalid_parameter",
                    invalid_parameter);
-    EXPECT_EQ(f.seek(50, file::seek_begin), 50);
-    EXPECT_EQ(f.seek(-10, file::seek_current), 40);
-    EXPECT_EQ(f.seek(-10, file::seek_end), 100);
+    const struct { long offset; file::seek_indicator origin; long at; } seeks[] = {
+        {50, file::seek_begin, 50}, {-10, file::seek_current, 40}, {-10, file::seek_end, 100}};
+    for (const auto& s : seeks) EXPECT_EQ(f.seek(s.offset, s.origin), s.at);
     expect_failure([&] { f.seek(-1, file::seek_begin); }, "invalid_parameter (EINVAL)",
                    invalid_parameter);
     f.flush();
-    {
-        file copy(f);  // a duplicate sharing the offset
-        EXPECT_EQ(copy.read(bytes, 100), 10u);
-    }
+    EXPECT_EQ(file(f).read(bytes, 100), 10u);  // a duplicate sharing the offset
     EXPECT_EQ(f.seek(0, file::seek_current), 110);
-    expect_failure([&] { f.get_last_mod_time(); }, "exc_not_implemented",
-                   exc_not_implemented_t::fixed_code);
+    expect_failure([&] { f.get_last_mod_time(); }, "exc_not_implemented", 0x20030008);
     expect_failure([] { (void)(file::timestamp(1) < file::timestamp(2)); }, "exc_not_implemented",
-                   exc_not_implemented_t::fixed_code);
+                   0x20030008);
 }
 
 TEST_F(file_test, standard_handles_are_one_object_each_on_their_own_descriptor) {
@@ -156,8 +144,7 @@ TEST_F(file_test, standard_handles_are_one_object_each_on_their_own_descriptor) 
     EXPECT_EQ(&in, &file::std_input());
     EXPECT_EQ(&file::std_output(), &file::std_output());
     EXPECT_NE(&file::std_output(), &file::std_error());
-    EXPECT_STREQ(csgl_file_null_name, "/dev/null");
-    EXPECT_EQ(sizeof csgl_file_null_name, 10u);
+    EXPECT_EQ(std::string(csgl_file_null_name, sizeof csgl_file_null_name), std::string("/dev/null", 10));
 }
 
 TEST_F(file_test, member_operations_write_their_records) {
@@ -168,27 +155,18 @@ TEST_F(file_test, member_operations_write_their_records) {
     f.seek(-2, file::seek_end);
     f.size();
     f.truncate();
-    { file copy(f); }
-    const void* const self = &f;
-    const std::string none(4, '\0');
-    const std::vector<trace_record> expected = {
-        {entry, 0x14031100, self, true, "4"},     {exit_type, 0x14031100, self, true, none},
-        {entry, 0x14030B00, self, true, "-2, 2"}, {exit_type, 0x14030B00, self, true, none},
-        {data, 0x14030C00, self, true, "4"},      {entry, 0x14031000, self, false, ""},
-        {exit_type, 0x14031000, self, true, none},
-    };
-    std::vector<trace_record> records = recorded_traces();
-    ASSERT_EQ(records.size(), expected.size() + 2);
-    EXPECT_EQ(std::vector<trace_record>(records.begin(), records.end() - 2), expected);
-    EXPECT_EQ(records[7].type, 0x021E0000u);  // the copy: "= <original>"
-    EXPECT_EQ(records[7].id, 0x14030000u);
-    EXPECT_EQ(records[8].type, 0x021F0000u);
-    EXPECT_EQ(records[8].object, records[7].object);
-
+    { const file duplicate(f); }
+    const void *const self = &f, *const copy = recorded_traces().at(7).object;
+    EXPECT_EQ(recorded_traces(),
+              (records{{entry, 0x14031100, self, true, "4"}, coded(exit_type, 0x14031100, self, 0),
+                       {entry, 0x14030B00, self, true, "-2, 2"}, coded(exit_type, 0x14030B00, self, 0),
+                       {data, 0x14030C00, self, true, "4"}, {entry, 0x14031000, self, false, ""},
+                       coded(exit_type, 0x14031000, self, 0),
+                       {created, 0x14030000, copy, true, "= " + pointer_text(self)},
+                       {destroyed, 0x14030000, copy, false, ""}}));
     const host_session sizes_only(0x4000);
     f.size();
-    const std::vector<trace_record> size_record = {{data, 0x14030C00, self, true, "0"}};
-    EXPECT_EQ(recorded_traces(), size_record);
+    EXPECT_EQ(recorded_traces(), (records{{data, 0x14030C00, self, true, "0"}}));
 }
 
 TEST_F(file_test, copy_in_blocks_and_its_refusals) {
@@ -200,23 +178,22 @@ TEST_F(file_test, copy_in_blocks_and_its_refusals) {
         const host_session session(0x1000);
         file::copy(from, to);
         const std::string names = std::string(from) + " -> " + to;
-        EXPECT_EQ(entries(0x14030300), (texts{names + " (don't force)", names + " (force)"}));
-        EXPECT_EQ(entries(0x14030800), (texts{"8192", "8192", "8192", "8192"}));
-        EXPECT_EQ(entries(0x14031100), (texts{"8192", "8192", "3616"}));
+        EXPECT_EQ(record_data(entry, 0x14030300), (texts{names + " (don't force)", names + " (force)"}));
+        EXPECT_EQ(record_data(entry, 0x14030800), (texts{"8192", "8192", "8192", "8192"}));
+        EXPECT_EQ(record_data(entry, 0x14031100), (texts{"8192", "8192", "3616"}));
     }
     EXPECT_EQ(read_file(to), contents);
-
     write_file(from, "short");
     expect_failure([&] { file::copy(from, to); }, "exc_already_exists", already_exists);
     EXPECT_EQ(read_file(to), contents);
-    file::copy(from, to, file::force);  // onto a longer file
-    EXPECT_EQ(read_file(to), "short");
-    file::copy(to, to, file::force);  // onto itself: untouched
-    EXPECT_EQ(read_file(to), "short");
-    write_file(from, "");
-    file::copy(from, to, file::force);
-    EXPECT_EQ(read_file(to), "");
-
+    // Forced: onto a longer file, onto itself (untouched), an empty file.
+    const struct { const char *source, *before, *after; } forced[] = {
+        {from, "short", "short"}, {to, "short", "short"}, {from, "", ""}};
+    for (const auto& c : forced) {
+        write_file(from, c.before);
+        file::copy(c.source, to, file::force);
+        EXPECT_EQ(read_file(to), c.after);
+    }
     write_file(to, "kept");
     expect_failure([&] { file::copy(missing, to, file::force); }, "does_not_exist (ENOENT)",
                    does_not_exist);
@@ -231,8 +208,8 @@ TEST_F(file_test, rename_remove_and_exists) {
     {
         const host_session session(0x1000);
         file::rename(a, b, file::force);
-        EXPECT_EQ(entries(0x14030A00), texts{std::string(a) + " -> " + b + " (force)"});
-        EXPECT_EQ(entries(0x14030900), texts{b});
+        EXPECT_EQ(record_data(entry, 0x14030A00), texts{std::string(a) + " -> " + b + " (force)"});
+        EXPECT_EQ(record_data(entry, 0x14030900), texts{b});
     }
     EXPECT_FALSE(file::exists(a));
     EXPECT_EQ(read_file(b), "A");
@@ -243,38 +220,21 @@ TEST_F(file_test, rename_remove_and_exists) {
 
     ASSERT_EQ(mkdir(d, 0700), 0);
     EXPECT_TRUE(file::exists(d));
-    expect_failure([&] { file::rename(d, b); }, "permission_denied (EPERM)",
-                   exc_permission_denied_t::fixed_code);
-    ASSERT_EQ(symlink(path("nowhere").c_str(), dangling), 0);
+    expect_failure([&] { file::rename(d, b); }, "permission_denied (EPERM)", 0x20030025);
+    ASSERT_EQ(symlink(name("nowhere"), dangling), 0);
     EXPECT_FALSE(file::exists(dangling));
     file::remove(a);
     EXPECT_FALSE(file::exists(a));
     expect_failure([&] { file::remove(a); }, "does_not_exist (ENOENT)", does_not_exist);
 }
 
-// Runs with the working directory changed, and changes it back.
-class in_directory {
-public:
-    explicit in_directory(const std::string& path) : old_(getcwd(nullptr, 0)) {
-        EXPECT_EQ(chdir(path.c_str()), 0);
-    }
-    ~in_directory() {
-        EXPECT_EQ(chdir(old_), 0);
-        free(old_);
-    }
-
-private:
-    char* old_;
-};
-
 TEST_F(file_test, canonize_joins_without_normalising) {
     EXPECT_STREQ(file::canonize("/a/./b"), "/a/./b");
     {
         const in_directory here(dir.path());
-        char cwd[4096];
-        ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
-        EXPECT_EQ(std::string(file::canonize("x/../y")), std::string(cwd) + "/x/../y");
-        EXPECT_EQ(std::string(file::canonize("")), std::string(cwd) + "/");
+        const std::string cwd = working_directory();
+        EXPECT_EQ(std::string(file::canonize("x/../y")), cwd + "/x/../y");
+        EXPECT_EQ(std::string(file::canonize("")), cwd + "/");
     }
     {
         const in_directory root("/");

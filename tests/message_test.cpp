@@ -17,27 +17,22 @@ namespace {
 using strings = std::vector<std::string>;
 const std::string v40(40, 'v'), ref = "[v[=v=VAR=v=]v]";
 
+// The documented cases; the message fuzz target compares any text with a
+// plain model of the marker rules.
 TEST(message, markers) {
-    const std::string twice = "[v[" + v40 + "]v]<" + ref + "|" + ref + ">";
     // `variable` null: no leading variable, the area is not looked at.
     const struct { const char* text; std::string shown; const char* variable; strings parameters; }
         rows[] = {
         {"no markers at all", "no markers at all", nullptr, {}},  {nullptr, "", nullptr, {}},
         {"[v[cn=x]v]Entry [v[=v=VAR=v=]v] has [p[3]p] values", "Entry cn=x has 3 values", "cn=x",
          {"cn=x", "3"}},
-        {"[v[cn=x]v]only text", "only text", "cn=x", {}},        {"[v[]v]a[v[=v=VAR=v=]v]b", "ab", "", {""}},
         {"[v[cn=x has no end", "", "", {}},                      {"[v[cn=x]v", "", "", {}},
         {"Entry [v[=v=VAR=v=]v] gone", "Entry  gone", nullptr, {}},  {"a [v[b", "a b", nullptr, {}},
         {"[v[X]v]a[v[=v=VAR=v=", "aX", "X", {"X"}},              // never past the end
-        {"[v[X]v]a[v[=v=VAR=v=xyzb", "aXb", "X", {"X"}},          // "]v]" not looked at
-        {"[v[X]v]a=v=VAR=v=]v]", "a=v=VAR=v=]v]", "X", {}},      {"[p[x", "x", nullptr, {}},
-        {"x]p]y", "x]p]y", nullptr, {}},    {"[p[a[p[b]p]c", "a[p[bc", nullptr, {"a[p[b"}},
+        {"[p[x", "x", nullptr, {}},                              {"x]p]y", "x]p]y", nullptr, {}},
         {"[v[V]v][p[a[v[=v=VAR=v=]v]b]p]", "aVb", "V", {"V", "ab"}},
         {"[p[a]p] [p[b]p] [p[c]p] [p[d]p] [p[e]p] [p[f]p] [p[g]p] [p[h]p] [p[i]p] [p[j]p] [p[k]p]",
          "a b c d e f g h i j k", nullptr, {"a", "b", "c", "d", "e", "f", "g", "h", "i", "j"}},
-        {"[v[V]v][p[0]p][p[1]p][p[2]p][p[3]p][p[4]p][p[5]p][p[6]p][p[7]p][p[8]p][p[9]p][v[=v=VAR=v=]v]",
-         "0123456789V", "V", {"0", "1", "2", "3", "4", "5", "6", "7", "8", "9"}},
-        {twice.c_str(), "<" + v40 + "|" + v40 + ">", v40.c_str(), {v40, v40}},
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(r.text ? r.text : "null");

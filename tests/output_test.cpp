@@ -1,105 +1,86 @@
-// Output streams and the printing operators.
-#include <gtest/gtest.h>
-
+// Output streams and the printing operators.  The output fuzz target
+// compares the operators with snprintf and plain forms on any values; here
+// are the documented cases, the extremes, and the file streams on real files.
 #include <signal.h>
 #include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <climits>
 #include <cstdio>
+#include <cstring>
 #include <random>
-#include <stdexcept>
-#include <string>
-#include <vector>
+#include <sstream>
 
 #include "libutils/csgl/csgl_output.hpp"
+#include "tests/support/child_process.hpp"
+#include "tests/support/expect_failure.hpp"
 #include "tests/support/host_recorder.hpp"
 #include "tests/support/temp_dir.hpp"
 
 namespace {
 
 using output_file = csgl_output_file;
+const char* const here = "libutils/csgl/csgl_output.cpp";
+const char* const files = "libutils/csgl/csgl_file.cpp";
 
 // Keeps what it is given, NUL included.
-class recording_output : public csgl_output_imp {
-public:
+struct recording_output : csgl_output_imp {
     std::string text;
-
-protected:
     void really_put_char(char ch) override { text.push_back(ch); }
 };
 
 template <class T>
-std::string printed(const T& value) {
+std::string printed(T&& value) {
     recording_output out;
     out << value;
     return out.text;
 }
 
-// The lengths of the writes the file streams made, from their trace.
-std::vector<std::string> writes() {
-    std::vector<std::string> lengths;
-    for (const trace_record& r : recorded_traces())
-        if (r.type == 0x02200000 && r.id == 0x14031100) lengths.push_back(r.data);
-    return lengths;
+template <class T>
+std::string c_printed(const char* format, T value) {
+    char text[32];
+    return std::string(text, std::snprintf(text, sizeof text, format, value));
 }
 
-template <class E, class F>
-void expect_thrown(F operation, const char* text, const char* file) {
-    try {
-        operation();
-        ADD_FAILURE() << "nothing thrown, expected " << text;
-    } catch (const E& e) {
-        EXPECT_STREQ(e.message().msg_string(), text);
-        EXPECT_STREQ(e.file, file);
-    }
-}
+// The lengths of the writes the file streams made, from their trace.
+std::vector<std::string> writes() { return record_data(0x02200000, 0x14031100); }
 
 // Files may grow to `bytes` only; a write past that stores what fits, or
 // fails with EFBIG, instead of raising SIGXFSZ.
-class file_size_limit {
-public:
+struct file_size_limit {
     explicit file_size_limit(rlim_t bytes) {
-        getrlimit(RLIMIT_FSIZE, &old_limit_);
-        old_handler_ = signal(SIGXFSZ, SIG_IGN);
-        const rlimit limit = {bytes, old_limit_.rlim_max};
+        getrlimit(RLIMIT_FSIZE, &old_limit);
+        const rlimit limit = {bytes, old_limit.rlim_max};
         EXPECT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
     }
-    ~file_size_limit() {
-        setrlimit(RLIMIT_FSIZE, &old_limit_);
-        signal(SIGXFSZ, old_handler_);
-    }
-
-private:
-    rlimit old_limit_;
-    void (*old_handler_)(int);
+    ~file_size_limit() { setrlimit(RLIMIT_FSIZE, &old_limit), signal(SIGXFSZ, old_handler); }
+    void (*const old_handler)(int) = signal(SIGXFSZ, SIG_IGN);
+    rlimit old_limit;
 };
 
 // Prints `text` to a stream on a name or a handle, then destroys it.
-void print_to(const char* text, const std::string& name, output_file::mode_indicator mode) {
-    output_file out(name.c_str(), mode);
-    out << text;
-}
-void print_to(const char* text, csgl_file& handle, output_file::mode_indicator mode) {
-    output_file out(handle, mode);
+template <class Target>
+void print_to(const char* text, Target& target, output_file::mode_indicator mode) {
+    output_file out(target, mode);
     out << text;
 }
 
-class output_test : public testing::Test {
+// A stream on a file `name` in a scratch directory.
+class output_file_test : public testing::Test {
 protected:
-    std::string path(const char* name) const { return dir / name; }
-    temp_dir dir;
+    const temp_dir dir;
+    const std::string path = dir / "f";
+    const char* const name = path.c_str();
 };
 
-TEST_F(output_test, a_file_stream_writes_one_block_per_full_buffer) {
+TEST_F(output_file_test, writes_one_block_per_full_buffer) {
     const host_session session(0x1000);
     {
-        output_file out(path("f").c_str(), output_file::mode_truncate);
+        output_file out(name, output_file::mode_truncate);
         out.flush();  // empty: no write
         out.put_chars('a', 512);
         EXPECT_EQ(writes(), std::vector<std::string>{});
-        EXPECT_EQ(read_file(path("f")), "");
+        EXPECT_EQ(read_file(name), "");
         out << 'b';
         EXPECT_EQ(writes(), std::vector<std::string>{"512"});
         out.flush_to_disk();
@@ -108,35 +89,30 @@ TEST_F(output_test, a_file_stream_writes_one_block_per_full_buffer) {
         out << "cd";
     }
     EXPECT_EQ(writes(), (std::vector<std::string>{"512", "1", "2"}));
-    EXPECT_EQ(read_file(path("f")), std::string(512, 'a') + "bcd");
+    EXPECT_EQ(read_file(name), std::string(512, 'a') + "bcd");
 }
 
-TEST_F(output_test, a_short_write_throws_and_keeps_the_buffer) {
-    const std::string name = path("f");
-    output_file out(name.c_str(), output_file::mode_truncate);
+TEST_F(output_file_test, a_short_write_throws_and_keeps_the_buffer) {
+    output_file out(name, output_file::mode_truncate);
     {
         const file_size_limit limit(700);
         out.put_chars('a', 512);
         out.put_chars('b', 512);  // the first block goes out whole
-        expect_thrown<exc_not_enough_disk_t>([&] { out.flush(); }, "exc_not_enough_disk",
-                                             "libutils/csgl/csgl_output.cpp");
-        expect_thrown<exc_unmapped_t>([&] { out.flush(); }, "unmapped LINUX2 error",
-                                      "libutils/csgl/csgl_file.cpp");  // EFBIG at the limit
+        expect_failure<exc_not_enough_disk_t>([&] { out.flush(); }, here, "exc_not_enough_disk",
+                                              0x2003001C);
+        expect_failure<exc_unmapped_t>([&] { out.flush(); }, files, "unmapped LINUX2 error",
+                                       EFBIG);  // at the limit
     }
     out.flush();  // the same 512 characters again
     EXPECT_EQ(read_file(name), std::string(512, 'a') + std::string(188 + 512, 'b'));
 }
 
-TEST_F(output_test, a_failing_last_write_leaves_the_destructor_unless_unwinding) {
+TEST_F(output_file_test, a_failing_last_write_leaves_the_destructor_unless_unwinding) {
     const file_size_limit limit(0);
-    expect_thrown<exc_unmapped_t>(
-        [&] {
-            output_file out(path("f").c_str(), output_file::mode_truncate);
-            out << 'x';
-        },
-        "unmapped LINUX2 error", "libutils/csgl/csgl_file.cpp");
+    expect_failure<exc_unmapped_t>([&] { print_to("x", name, output_file::mode_truncate); }, files,
+                                   "unmapped LINUX2 error", EFBIG);
     try {
-        output_file out(path("g").c_str(), output_file::mode_truncate);
+        output_file out(name, output_file::mode_truncate);
         out << 'x';
         throw std::runtime_error("first");
     } catch (const std::runtime_error& e) {
@@ -144,14 +120,12 @@ TEST_F(output_test, a_failing_last_write_leaves_the_destructor_unless_unwinding)
     }
 }
 
-TEST_F(output_test, modes_from_a_name_and_from_a_handle) {
-    const std::string name = path("f");
-    const int modes[] = {output_file::mode_keep, 3, -1};
-    for (const int mode : modes) {
-        expect_thrown<exc_invalid_parameter_t>(
-            [&] { output_file(name.c_str(), output_file::mode_indicator(mode)); },
-            "exc_invalid_parameter", "libutils/csgl/csgl_output.cpp");
-        EXPECT_FALSE(csgl_file::exists(name.c_str()));
+TEST_F(output_file_test, modes_from_a_name_and_from_a_handle) {
+    for (const int mode : {int(output_file::mode_keep), 3, -1}) {
+        expect_failure<exc_invalid_parameter_t>(
+            [&] { output_file(name, output_file::mode_indicator(mode)); }, here,
+            "exc_invalid_parameter", 0x20000000);
+        EXPECT_FALSE(csgl_file::exists(name));
     }
     const mode_t old_mask = umask(022);
     print_to("one", name, output_file::mode_append);
@@ -162,19 +136,55 @@ TEST_F(output_test, modes_from_a_name_and_from_a_handle) {
     print_to("three", name, output_file::mode_truncate);
     EXPECT_EQ(read_file(name), "three");
 
-    csgl_file handle(name.c_str(), csgl_file::open_existing, csgl_file::access_read_write,
+    csgl_file handle(name, csgl_file::open_existing, csgl_file::access_read_write,
                      csgl_file::deny_none);
     handle.seek(1, csgl_file::seek_begin);
-    expect_thrown<exc_invalid_parameter_t>(
-        [&] { output_file(handle, output_file::mode_indicator(3)); }, "exc_invalid_parameter",
-        "libutils/csgl/csgl_output.cpp");
-    print_to("H", handle, output_file::mode_keep);
-    EXPECT_EQ(read_file(name), "tHree");
-    print_to("!", handle, output_file::mode_append);
-    EXPECT_EQ(read_file(name), "tHree!");
-    print_to("x", handle, output_file::mode_truncate);  // at the shared offset 6
-    EXPECT_EQ(read_file(name), std::string(6, '\0') + "x");
+    expect_failure<exc_invalid_parameter_t>(
+        [&] { output_file(handle, output_file::mode_indicator(3)); }, here,
+        "exc_invalid_parameter", 0x20000000);
+    const struct { const char* text; output_file::mode_indicator mode; std::string file; } steps[] = {
+        {"H", output_file::mode_keep, "tHree"}, {"!", output_file::mode_append, "tHree!"},
+        {"x", output_file::mode_truncate, std::string(6, '\0') + "x"}};  // at the shared offset 6
+    for (const auto& step : steps) {
+        print_to(step.text, handle, step.mode);
+        EXPECT_EQ(read_file(name), step.file);
+    }
     EXPECT_EQ(handle.seek(0, csgl_file::seek_current), 7);
+}
+
+// The process-wide streams, in a child so that its standard output and
+// error can be files and its exit can be watched.
+TEST_F(output_file_test, standard_streams_at_exit_and_the_null_fallback) {
+    const std::string out_name = dir / "out", err_name = dir / "err";
+    child_process writer([&](child_process&) {
+        freopen(out_name.c_str(), "w", stdout);
+        freopen(err_name.c_str(), "w", stderr);
+        output_file& out = output_file::std_output();
+        output_file& err = output_file::std_error();
+        out << "to standard output";
+        err << "flushed";
+        err.flush();
+        err << " and lost at exit";
+        std::exit(&out == &output_file::std_output() && &err == &output_file::std_error() ? 0 : 1);
+    });
+    EXPECT_EQ(writer.end(), "exit 0");
+    EXPECT_EQ(read_file(out_name), "to standard output");
+    EXPECT_EQ(read_file(err_name), "flushed");
+
+    child_process orphan([](child_process& me) {  // standard error closed: "/dev/null" stands in
+        close(2);
+        const host_session session(0x40);
+        output_file& err = output_file::std_error();
+        err << "nowhere";
+        err.flush();
+        const records r = recorded_traces();
+        std::ostringstream shown;
+        shown << r.size() << " " << std::hex << r.at(0).id << ", " << r.at(1);
+        me.say(shown.str() + (&err == &output_file::std_error() ? ", same" : ""));
+    });
+    // The exception's own error record, then the stream's.
+    EXPECT_EQ(orphan.hear(), "2 141b0100, 02070000 14080400 (nil) -, same");
+    EXPECT_EQ(orphan.end(), "exit 0");
 }
 
 TEST(output, string_black_hole_redirector_and_put_chars) {
@@ -205,117 +215,60 @@ TEST(output, string_black_hole_redirector_and_put_chars) {
 }
 
 TEST(output, numbers_print_as_the_c_library_prints_them) {
-    const struct { long value; const char* text; int length; } ints[] = {
-        {0, "0", 1}, {9, "9", 1}, {10, "10", 2}, {-1, "-1", 2}, {-5, "-5", 2}, {-10, "-10", 3},
-        {INT_MAX, "2147483647", 10}, {INT_MIN, "-2147483648", 11},
-    };
+    const struct { long value; const char* text; } ints[] = {
+        {0, "0"}, {9, "9"}, {10, "10"}, {-1, "-1"}, {-5, "-5"}, {-10, "-10"},
+        {INT_MAX, "2147483647"}, {INT_MIN, "-2147483648"}};
     for (const auto& c : ints) {
         EXPECT_EQ(printed(static_cast<int>(c.value)), c.text);
         EXPECT_EQ(printed(c.value), c.text);
-        EXPECT_EQ(csgl_output_length(static_cast<int>(c.value)), c.length) << c.text;
+        EXPECT_EQ(csgl_output_length(static_cast<int>(c.value)), int(std::strlen(c.text))) << c.text;
     }
     EXPECT_EQ(printed(4294967295u), "4294967295");
     EXPECT_EQ(printed(10ul), "10");
-    char text[32];
-    std::snprintf(text, sizeof text, "%lu", ULONG_MAX);
-    EXPECT_EQ(printed(ULONG_MAX), text);  // full width where long has 64 bits
-    std::snprintf(text, sizeof text, "%ld", LONG_MIN);
-    EXPECT_EQ(printed(LONG_MIN), text);
+    EXPECT_EQ(printed(ULONG_MAX), c_printed("%lu", ULONG_MAX));  // full width where long has 64 bits
+    EXPECT_EQ(printed(LONG_MIN), c_printed("%ld", LONG_MIN));
 
     std::mt19937 random(7);
     for (int i = 0; i < 20000; ++i) {
         const unsigned long bits = (static_cast<unsigned long>(random()) << 16 << 16) | random();
         const unsigned long value = bits >> (random() % (8 * sizeof(long)));
-        std::snprintf(text, sizeof text, "%lu", value);
-        ASSERT_EQ(printed(value), text);
-        std::snprintf(text, sizeof text, "%ld", static_cast<long>(value));
-        ASSERT_EQ(printed(static_cast<long>(value)), text);
         const int n = static_cast<int>(value);
-        std::snprintf(text, sizeof text, "%d", n);
-        ASSERT_EQ(printed(n), text);
-        ASSERT_EQ(csgl_output_length(n), static_cast<int>(std::string(text).size()));
-        std::snprintf(text, sizeof text, "%u", static_cast<unsigned int>(value));
-        ASSERT_EQ(printed(static_cast<unsigned int>(value)), text);
+        ASSERT_EQ(printed(value), c_printed("%lu", value));
+        ASSERT_EQ(printed(static_cast<long>(value)), c_printed("%ld", static_cast<long>(value)));
+        ASSERT_EQ(printed(n), c_printed("%d", n));
+        ASSERT_EQ(csgl_output_length(n), static_cast<int>(c_printed("%d", n).size()));
+        ASSERT_EQ(printed(static_cast<unsigned int>(value)), c_printed("%u", unsigned(value)));
     }
 }
 
 TEST(output, characters_texts_quotes_hex_pointers_inputs_exceptions) {
-    EXPECT_EQ(printed('\0'), std::string(1, '\0'));
-    EXPECT_EQ(printed("a\0b"), "a");
-    EXPECT_EQ(printed(csgl_string("str")), "str");
-    const struct { const char* text; char quote; const char* expected; } quoted[] = {
-        {"abc", '\'', "'abc'"}, {"it's", '\'', "'it''s'"}, {"", '\'', "''"},
-        {"''", '\'', "''''''"}, {"a\"b\n", '\'', "'a\"b\n'"}, {"abc", '|', "|abc|"},
-    };
-    for (const auto& c : quoted) {
-        const csgl_string s(c.text);
-        EXPECT_EQ(printed(csgl_str_quoted(s, c.quote)), c.expected);
-    }
-    EXPECT_EQ(printed(csgl_hex(0)), "0x00000000");
-    EXPECT_EQ(printed(csgl_hex(305441741)), "0x1234abcd");
-    EXPECT_EQ(printed(csgl_hex(0xFFFFFFFFu)), "0xffffffff");
-    EXPECT_EQ(printed(csgl_output_voidp_proxy(nullptr)), std::string(2 * sizeof(void*), '0'));
-    char text[32];
-    std::snprintf(text, sizeof text, "%0*lx", static_cast<int>(2 * sizeof(void*)),
-                  reinterpret_cast<unsigned long>(&text));
-    EXPECT_EQ(printed(csgl_output_voidp_proxy(&text)), text);
-
     struct characters : csgl_input {
         explicit characters(const char* text) : next(text) {}
         char next_char() override { return *next ? *next++ : '\0'; }
         const char* next;
     };
-    for (const char* input : {"", "abc"}) {
-        recording_output out;
-        characters source(input);
-        out << source;
-        EXPECT_EQ(out.text, input);
-    }
-
-    EXPECT_EQ(printed(exc_not_enough_memory_t("util/x", 12, "not enough memory", 0)),
-              "exc 'util/x' 12 536870913 'not enough memory'");
-    EXPECT_EQ(printed(exc_unmapped_t("it's.cpp", -3, "don't", 4294967295ul, 0)),
-              "exc 'it''s.cpp' -3 4294967295 'don''t'");
-}
-
-// The process-wide streams, in a child so that its standard output and
-// error can be files and its exit can be watched.
-TEST_F(output_test, standard_streams_at_exit_and_the_null_fallback) {
-    const std::string out_name = path("out"), err_name = path("err");
-    const pid_t child = fork();
-    if (child == 0) {
-        freopen(out_name.c_str(), "w", stdout);
-        freopen(err_name.c_str(), "w", stderr);
-        output_file& out = output_file::std_output();
-        output_file& err = output_file::std_error();
-        out << "to standard output";
-        err << "flushed";
-        err.flush();
-        err << " and lost at exit";
-        std::exit(&out == &output_file::std_output() && &err == &output_file::std_error() ? 0 : 1);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    EXPECT_EQ(status, 0);
-    EXPECT_EQ(read_file(out_name), "to standard output");
-    EXPECT_EQ(read_file(err_name), "flushed");
-
-    const pid_t orphan = fork();  // standard error closed: the "/dev/null" stream stands in
-    if (orphan == 0) {
-        close(2);
-        const host_session session(0x40);
-        output_file& err = output_file::std_error();
-        err << "nowhere";
-        err.flush();
-        // The exception's own error record, then the stream's.
-        const std::vector<trace_record> records = recorded_traces();
-        const trace_record fallback = {0x02070000, 0x14080400, nullptr, false, ""};
-        const bool traced = records.size() == 2 && records[0].id == 0x141B0100 &&
-                            records[1] == fallback;
-        std::_Exit(traced && &err == &output_file::std_error() ? 0 : 1);
-    }
-    ASSERT_EQ(waitpid(orphan, &status, 0), orphan);
-    EXPECT_EQ(status, 0);
+    characters none(""), abc("abc");
+    const csgl_string it_s("it's"), empty(""), quotes("''"), mixed("a\"b\n"), abc_text("abc");
+    const std::pair<std::string, std::string> cases[] = {
+        {printed('\0'), std::string(1, '\0')}, {printed("a\0b"), "a"},
+        {printed(abc_text), "abc"}, {printed(none), ""}, {printed(abc), "abc"},
+        {printed(csgl_str_quoted(abc_text, '\'')), "'abc'"},
+        {printed(csgl_str_quoted(it_s, '\'')), "'it''s'"},
+        {printed(csgl_str_quoted(empty, '\'')), "''"},
+        {printed(csgl_str_quoted(quotes, '\'')), "''''''"},
+        {printed(csgl_str_quoted(mixed, '\'')), "'a\"b\n'"},
+        {printed(csgl_str_quoted(abc_text, '|')), "|abc|"},
+        {printed(csgl_hex(0)), "0x00000000"}, {printed(csgl_hex(305441741)), "0x1234abcd"},
+        {printed(csgl_hex(0xFFFFFFFFu)), "0xffffffff"},
+        {printed(csgl_output_voidp_proxy(nullptr)), std::string(2 * sizeof(void*), '0')},
+        {printed(csgl_output_voidp_proxy(&none)),  // all the digits of the address
+         c_printed(sizeof(void*) == 8 ? "%016lx" : "%08lx", reinterpret_cast<unsigned long>(&none))},
+        {printed(exc_not_enough_memory_t("util/x", 12, "not enough memory", 0)),
+         "exc 'util/x' 12 536870913 'not enough memory'"},
+        {printed(exc_unmapped_t("it's.cpp", -3, "don't", 4294967295ul, 0)),
+         "exc 'it''s.cpp' -3 4294967295 'don''t'"},
+    };
+    for (const auto& [shown, expected] : cases) EXPECT_EQ(shown, expected);
 }
 
 }  // namespace

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <vector>
 
 #include "libutils/csgl/csgl_str.hpp"
 #include "libutils/csgl/csgl_string.hpp"
@@ -33,14 +32,12 @@ TEST(string, block_sizes) {
 }
 
 TEST(string, find_and_rfind) {
+    // The string fuzz target compares both with a plain loop on any text.
     const struct { const char* text; bool forward; char c; unsigned int pos, expected; } rows[] = {
-        {"abca", true, 'a', 0, 0},       {"abca", true, 'a', 1, 3},       {"abca", true, 'c', 2, 2},
-        {"abca", true, 'z', 0, npos},    {"abca", true, '\0', 0, 4},      {"abca", true, '\0', 4, 4},
-        {"abca", true, 'a', 4, npos},    {"abca", true, 'a', 5, npos},    {"abca", false, 'a', npos, 3},
-        {"abca", false, 'a', 2, 0},      {"abca", false, 'c', 3, 2},      {"abca", false, '\0', npos, 4},
-        {"abca", false, 'a', 0, 0},      {"abca", false, 'b', 0, npos},   {"abca", false, 'z', npos, npos},
-        {"", true, 'x', 0, npos},        {"", true, '\0', 0, 0},          {"", true, 'x', 1, npos},
-        {"", false, 'x', npos, npos},    {"", false, '\0', npos, 0},     {"abca", false, 'a', 9, 3},
+        {"abca", true, 'a', 0, 0},    {"abca", true, 'a', 1, 3},       {"abca", true, 'z', 0, npos},
+        {"abca", true, '\0', 0, 4},   {"abca", true, 'a', 5, npos},    {"abca", false, 'a', npos, 3},
+        {"abca", false, 'a', 2, 0},   {"abca", false, '\0', npos, 4},  {"abca", false, 'b', 0, npos},
+        {"", true, 'x', 0, npos},     {"", false, 'x', npos, npos},    {"", false, '\0', npos, 0},
     };
     for (const auto& row : rows) {
         const csgl_string s(row.text);
@@ -61,6 +58,7 @@ TEST(string, compare_and_ci_compare) {
     };
     for (const auto& row : rows) {
         EXPECT_EQ(csgl_string::compare(row.a, row.b), row.plain) << row.a << " / " << row.b;
+        EXPECT_EQ(csgl_string::compare(row.b, row.a), -row.plain) << row.b << " / " << row.a;
         EXPECT_EQ(csgl_str_ci_compare(row.a, row.b), row.folded) << row.a << " / " << row.b;
     }
 }

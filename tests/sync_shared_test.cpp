@@ -1,155 +1,59 @@
 // The process-shared lock and semaphore between real processes: forked
 // children open the same key file, take, hold and release the lock, post
-// and wait on the semaphore, and report back in lines through a pipe.
+// and wait on the semaphore, and report back in lines.
 //
-// Each case owns a temporary directory with one key file; on the way out it
-// removes the sets that file reaches, the file and the directory.  A hang
-// fails the case instead of stalling: an alarm interrupts the parent's waits
-// (System V waits are never restarted) and children die on their own alarm
-// or with their parent.  The program stands in front of semget and stat, so
-// that a child can be stopped between two steps of building an object.
+// Each case owns a scratch directory with one key file; on the way out it
+// removes the sets that file reaches, then the directory.  A hang fails the
+// case instead of stalling: an alarm interrupts the parent's waits (System V
+// waits are never restarted) and children die on their own alarm or with
+// their parent.  The program stands in front of semget and stat, so that a
+// child can be stopped between two steps of building an object.
 #include <dlfcn.h>
-#include <fcntl.h>
-#include <gtest/gtest.h>
-#include <sys/prctl.h>
 #include <sys/sem.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <csignal>
-#include <cstdio>
 #include <cstring>
-#include <functional>
 #include <memory>
-#include <stdexcept>
-#include <string>
-#include <utility>
-#include <vector>
 
-#include "libutils/csgl/csgl_exc.hpp"
 #include "libutils/csgl/csgl_sync.hpp"
+#include "tests/support/child_process.hpp"
 #include "tests/support/expect_failure.hpp"
 #include "tests/support/host_recorder.hpp"
+#include "tests/support/temp_dir.hpp"
 
 namespace {
 
 volatile std::sig_atomic_t hung = 0;
 
-// Interrupts the wait at hand, and every later one, once the guard is up.
-void on_alarm(int) {
-    hung = 1;
-    alarm(1);
-}
-
-// A forked child running `body`; an exception of the library ends it with
-// the exception's text as its last line and status 1.  It never returns
-// into the test program.  The object kills and reaps a child still running.
-class child_process {
-public:
-    explicit child_process(const std::function<void(child_process&)>& body) {
-        int up[2], down[2];
-        if (pipe(up) != 0 || pipe(down) != 0) throw std::runtime_error("pipe");
-        pid_ = fork();
-        if (pid_ == 0) {
-            close(up[0]), close(down[1]);
-            out_ = up[1], in_ = down[0];
-            prctl(PR_SET_PDEATHSIG, SIGKILL);
-            std::signal(SIGALRM, SIG_DFL);
-            alarm(120);
-            int status = 0;
-            try {
-                body(*this);
-            } catch (const exc_t& e) {
-                say(e.message().msg_string());
-                status = 1;
-            }
-            _exit(status);
-        }
-        close(up[1]), close(down[0]);
-        in_ = up[0], out_ = down[1];
-    }
-    ~child_process() {
-        if (pid_ > 0) end(SIGKILL);
-        close(in_), close(out_);
-    }
-    child_process(const child_process&) = delete;
-    child_process& operator=(const child_process&) = delete;
-
-    // In the child: a line to the parent; the parent's word.
-    void say(const std::string& line) const {
-        if (write(out_, (line + "\n").data(), line.size() + 1)) {}
-    }
-    void await_word() const {
-        char word;
-        if (read(in_, &word, 1)) {}
-    }
-
-    // In the parent: the child's next line ("<end>" when there is none, or
-    // on a hang); a word to the child; its end, after `signal` if one is
-    // given: "exit N" or "signal N".
-    std::string hear() const {
-        std::string line;
-        char c = 0;
-        while (read(in_, &c, 1) == 1 && c != '\n') line += c;
-        return c == '\n' ? line : line + "<end>";
-    }
-    void word() const {
-        if (write(out_, "w", 1)) {}
-    }
-    std::string end(int signal = 0) {
-        if (signal != 0) kill(pid_, signal);
-        int status = 0;
-        while (waitpid(pid_, &status, 0) == -1) {
-            if (errno != EINTR) return "<lost>";
-            kill(pid_, SIGKILL);  // hung
-        }
-        pid_ = -1;
-        return WIFEXITED(status) ? "exit " + std::to_string(WEXITSTATUS(status))
-                                 : "signal " + std::to_string(WTERMSIG(status));
-    }
-
-private:
-    pid_t pid_ = -1;
-    int in_ = -1, out_ = -1;
-};
-
-// In a child: the first semget or stat (as `pause_function` says) that
-// finds nothing tells the parent "paused" and waits for its word.
+// In a child: the first call of `pause_function` (semget or stat) that finds
+// nothing tells the parent "paused" and waits for its word.
 const child_process* pause_child = nullptr;
 const char* pause_function = "";
 
-void pause_if_asked(const char* function, int result) {
-    const int error = errno;
+template <class F, class... A>
+int pausing(const char* function, A... args) {
+    static const auto next = reinterpret_cast<F*>(dlsym(RTLD_NEXT, function));
+    const int result = next(args...), error = errno;
     if (result == -1 && error == ENOENT && pause_child && !std::strcmp(function, pause_function)) {
         const child_process* const child = std::exchange(pause_child, nullptr);
         child->say("paused");
-        child->await_word();
+        child->hear();
     }
     errno = error;
+    return result;
 }
 
 }  // namespace
 
-extern "C" {
-
-int semget(key_t key, int count, int flags) noexcept {
-    static const auto next = reinterpret_cast<int (*)(key_t, int, int)>(dlsym(RTLD_NEXT, "semget"));
-    const int id = next(key, count, flags);
-    pause_if_asked("semget", id);
-    return id;
+extern "C" int semget(key_t key, int count, int flags) noexcept {
+    return pausing<int(key_t, int, int)>("semget", key, count, flags);
 }
-
-int stat(const char* __restrict name, struct stat* __restrict status) noexcept {
-    static const auto next =
-        reinterpret_cast<int (*)(const char*, struct stat*)>(dlsym(RTLD_NEXT, "stat"));
-    const int result = next(name, status);
-    pause_if_asked("stat", result);
-    return result;
+extern "C" int stat(const char* __restrict name, struct stat* __restrict status) noexcept {
+    return pausing<int(const char*, struct stat*)>("stat", name, status);
 }
-
-}  // extern "C"
 
 namespace {
 
@@ -157,18 +61,22 @@ const auto other_action = static_cast<csgl_action_indicator>(3);
 constexpr csgl_sync_sema::state_indicator reset = csgl_sync_sema::state_reset,
                                           posted = csgl_sync_sema::state_posted;
 
-template <class Exc>
-void expect_thrown(const std::function<void()>& operation, const char* text,
-                   unsigned long error) {
-    expect_failure<Exc>(operation, "libutils/csgl/csgl_sync.cpp", text, error);
+template <class E>
+void expect_thrown(const std::function<void()>& operation, const char* text, unsigned long error) {
+    expect_failure<E>(operation, "libutils/csgl/csgl_sync.cpp", text, error);
+}
+
+// Both kinds of object refuse every timeout but 0.
+void expect_only_timeout_0(const std::function<void(long)>& request) {
+    for (const long timeout : {1L, 2L, csgl_timeout_infinite})
+        expect_thrown<exc_domain_overflow_t>([&] { request(timeout); }, "timeout must be 0", 0x2003000F);
 }
 
 class shared : public ::testing::Test {
 protected:
-    shared() : dir_(temporary_directory()), key_(dir_ + "/key") {
+    shared() {
         struct sigaction action {};
-        action.sa_handler = on_alarm;  // without SA_RESTART: waits end with EINTR
-        sigemptyset(&action.sa_mask);
+        action.sa_handler = [](int) { hung = 1, alarm(1); };  // no SA_RESTART: waits end with EINTR
         sigaction(SIGALRM, &action, nullptr);
         std::signal(SIGPIPE, SIG_IGN);  // a word to a child that is gone is lost
         hung = 0;
@@ -178,15 +86,8 @@ protected:
         alarm(0);
         for (const char kind : {'l', 's'})
             if (const int id = set(kind); id != -1) semctl(id, 0, IPC_RMID);
-        unlink(key);
-        rmdir(dir_.c_str());
     }
 
-    static std::string temporary_directory() {
-        char name[] = "/tmp/csgl_sync_XXXXXX";
-        if (mkdtemp(name) == nullptr) throw std::runtime_error("mkdtemp");
-        return name;
-    }
     // The set of the key file for a lock ('l') or a semaphore ('s'), or -1.
     int set(char kind) const { return semget(ftok(key, kind), 1, 0); }
     int value(char kind, int command = GETVAL) const { return semctl(set(kind), 0, command); }
@@ -199,7 +100,8 @@ protected:
         }
     }
 
-    const std::string dir_, key_;
+    const temp_dir dir_;
+    const std::string key_ = dir_ / "key";
     const char* const key = key_.c_str();
 };
 
@@ -210,12 +112,10 @@ TEST_F(shared, records) {
     const void *const l = lock.get(), *const s = sema.get();
     lock.reset();
     sema.reset();
-    constexpr unsigned long created = 0x021E0000, destroyed = 0x021F0000;
-    EXPECT_EQ(recorded_traces(),
-              (std::vector<trace_record>{{created, 0x14130000, l, false, ""},
-                                         {created, 0x14170000, s, false, ""},
-                                         {destroyed, 0x14130000, l, false, ""},
-                                         {destroyed, 0x14170000, s, false, ""}}));
+    EXPECT_EQ(recorded_traces(), (records{{created, 0x14130000, l, false, ""},
+                                          {created, 0x14170000, s, false, ""},
+                                          {destroyed, 0x14130000, l, false, ""},
+                                          {destroyed, 0x14170000, s, false, ""}}));
 }
 
 // In one process: what each action opens, creates and removes, what an
@@ -225,9 +125,7 @@ TEST_F(shared, lock_actions) {
         expect_thrown<exc_does_not_exist_t>([&] { csgl_sync_lock_shared lock(key, action); },
                                             "does_not_exist (ENOENT)", 0x20030023);
     }
-    struct stat status;
-    ASSERT_EQ(stat(key, &status), 0);  // made by the first attempt, empty
-    EXPECT_EQ(status.st_size, 0);
+    EXPECT_EQ(read_file(key), "");  // made by the first attempt, empty
     EXPECT_EQ(set('l'), -1);
     {
         csgl_sync_lock_shared first(key, csgl_action_create);
@@ -238,10 +136,7 @@ TEST_F(shared, lock_actions) {
         { csgl_sync_lock_shared other(key, other_action); }
         EXPECT_EQ(value('l'), 0);  // no opening touched the value, no opener removed the set
         EXPECT_TRUE(second.request(0));
-        for (const long timeout : {1L, csgl_timeout_infinite}) {
-            expect_thrown<exc_domain_overflow_t>([&] { second.request(timeout); },
-                                                 "timeout must be 0", 0x2003000F);
-        }
+        expect_only_timeout_0([&](long timeout) { second.request(timeout); });
         EXPECT_EQ(value('l'), 0);
         second.release();
         second.release();  // unchecked: the value goes above 1
@@ -250,7 +145,7 @@ TEST_F(shared, lock_actions) {
         EXPECT_EQ(value('l'), 1);
     }  // the second creator removes the set; the first one's removal fails
     EXPECT_EQ(set('l'), -1);
-    EXPECT_EQ(stat(key, &status), 0);
+    EXPECT_EQ(read_file(key), "");
     auto creator = std::make_unique<csgl_sync_lock_shared>(key, csgl_action_create);
     csgl_sync_lock_shared opened(key, csgl_action_open);
     creator.reset();
@@ -267,7 +162,7 @@ TEST_F(shared, lock_between_processes) {
         csgl_sync_lock_shared mine(key, csgl_action_open);
         mine.request();
         me.say("held");
-        me.await_word();
+        me.hear();
         mine.release();
     };
     {
@@ -284,7 +179,7 @@ TEST_F(shared, lock_between_processes) {
         until_waiting('l', 1);
         lock->release();
         EXPECT_EQ(waiter.hear(), "held");
-        waiter.word();
+        waiter.say("go");
         EXPECT_EQ(waiter.end(), "exit 0");
         EXPECT_EQ(value('l'), 1);
     }
@@ -301,18 +196,18 @@ TEST_F(shared, lock_between_processes) {
 // exclusive creation of the set, looks again and opens the parent's set
 // without touching its value; or it loses the creation of the key file.
 TEST_F(shared, racing_creators) {
-    for (const std::string stop_in : {"stat", "semget"}) {
-        child_process later([this, &stop_in](child_process& me) {
-            pause_child = &me, pause_function = stop_in.c_str();
+    for (const char* stop_in : {"stat", "semget"}) {
+        child_process later([this, stop_in](child_process& me) {
+            pause_child = &me, pause_function = stop_in;
             csgl_sync_lock_shared lock(key, csgl_action_create);
             me.say(std::to_string(set('l')) + " " + std::to_string(value('l')));
-            me.await_word();
+            me.hear();
         });
         EXPECT_EQ(later.hear(), "paused");
         csgl_sync_lock_shared lock(key, csgl_action_create);
         lock.request();  // an opener that set the value would free it
-        later.word();
-        if (stop_in == "stat") {
+        later.say("go");
+        if (!std::strcmp(stop_in, "stat")) {
             EXPECT_EQ(later.hear(), "already_exists (EEXIST)");
             EXPECT_EQ(later.end(), "exit 1");
             continue;
@@ -320,7 +215,7 @@ TEST_F(shared, racing_creators) {
         EXPECT_EQ(later.hear(), std::to_string(set('l')) + " 0");
         lock.release();
         EXPECT_EQ(value('l'), 1);
-        later.word();
+        later.say("go");
         EXPECT_EQ(later.end(), "exit 0");
     }
 }
@@ -342,10 +237,7 @@ TEST_F(shared, sema_actions_and_states) {
         sema.wait();
         sema.post();
         EXPECT_FALSE(sema.wait(0));
-        for (const long timeout : {2L, csgl_timeout_infinite}) {
-            expect_thrown<exc_domain_overflow_t>([&] { sema.wait(timeout); }, "timeout must be 0",
-                                                 0x2003000F);
-        }
+        expect_only_timeout_0([&](long timeout) { sema.wait(timeout); });
         { csgl_sync_sema_shared opened(key, csgl_action_open, reset); }
         EXPECT_TRUE(sema.wait(0));
         { csgl_sync_sema_shared other(key, other_action, posted); }

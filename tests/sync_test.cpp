@@ -1,16 +1,24 @@
-// The locks, the monitor and the locked counter, and the strings' shared
-// parts used from several threads at once.
-#include <gtest/gtest.h>
+// The locks, the monitor, the locked counter and the private semaphore, and
+// the strings' shared parts used from several threads at once.
+//
+// The program stands in front of pthread_cond_wait and
+// pthread_cond_broadcast and counts the calls made on the condition
+// variable inside the semaphore watched: a counted wait means that waiter
+// holds the semaphore's lock on its way to sleep, so a post that follows
+// finds it asleep; the broadcasts show whom a post woke.  The stand-ins
+// forward to the sanitizer's functions where there are some, to the C
+// library's otherwise.
+#include <dlfcn.h>
+#include <pthread.h>
+#include <unistd.h>
 
 #include <algorithm>
-#include <cstdio>
+#include <atomic>
+#include <cstdint>
 #include <future>
 #include <memory>
-#include <string>
 #include <thread>
-#include <vector>
 
-#include "libutils/csgl/csgl_exc.hpp"
 #include "libutils/csgl/csgl_string.hpp"
 #include "libutils/csgl/csgl_sync.hpp"
 #include "tests/support/expect_failure.hpp"
@@ -18,15 +26,48 @@
 
 namespace {
 
-using records = std::vector<trace_record>;
-constexpr unsigned long created = 0x021E0000, destroyed = 0x021F0000;
-constexpr unsigned long value_id = 0x14110000, lock_id = 0x14120000, monitor_id = 0x14140000;
+std::atomic<const csgl_sync_sema_private*> watched{nullptr};
+std::atomic<int> waits{0}, broadcasts{0};
 
-std::string pointer_text(const void* p) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%p", p);
-    return text;
+bool inside_watched(const pthread_cond_t* cond) {
+    const auto begin = reinterpret_cast<std::uintptr_t>(watched.load());
+    const auto at = reinterpret_cast<std::uintptr_t>(cond);
+    return begin != 0 && at >= begin && at + sizeof *cond <= begin + sizeof(csgl_sync_sema_private);
 }
+
+template <class F>
+F current_version(F interceptor, const char* name) {
+    return interceptor != nullptr ? interceptor
+                                  : reinterpret_cast<F>(dlvsym(RTLD_NEXT, name, "GLIBC_2.3.2"));
+}
+
+}  // namespace
+
+extern "C" {
+
+int __interceptor_pthread_cond_wait(pthread_cond_t*, pthread_mutex_t*) __attribute__((weak));
+int __interceptor_pthread_cond_broadcast(pthread_cond_t*) __attribute__((weak));
+
+int pthread_cond_wait(pthread_cond_t* cond, pthread_mutex_t* mutex) {
+    static const auto wait = current_version(__interceptor_pthread_cond_wait, "pthread_cond_wait");
+    waits += inside_watched(cond);
+    return wait(cond, mutex);
+}
+
+int pthread_cond_broadcast(pthread_cond_t* cond) noexcept {
+    static const auto broadcast =
+        current_version(__interceptor_pthread_cond_broadcast, "pthread_cond_broadcast");
+    broadcasts += inside_watched(cond);
+    return broadcast(cond);
+}
+
+}  // extern "C"
+
+namespace {
+
+constexpr unsigned long value_id = 0x14110000, lock_id = 0x14120000, monitor_id = 0x14140000;
+constexpr csgl_sync_sema::state_indicator reset = csgl_sync_sema::state_reset,
+                                          posted = csgl_sync_sema::state_posted;
 
 // Records of this type and id, of this object and with this data where those are given.
 long count_records(unsigned long type, unsigned long id, const void* object,
@@ -49,10 +90,9 @@ void in_threads(int n, F body) {
     for (std::thread& thread : threads) thread.join();
 }
 
-template <class Exc>
-void expect_thrown(const std::function<void()>& operation, const char* text,
-                   unsigned long error) {
-    expect_failure<Exc>(operation, "libutils/csgl/csgl_sync.cpp", text, error);
+template <class E>
+void expect_thrown(const std::function<void()>& operation, const char* text, unsigned long error) {
+    expect_failure<E>(operation, "libutils/csgl/csgl_sync.cpp", text, error);
 }
 
 // The shared empty string is built once, while the library is loaded (its
@@ -119,19 +159,16 @@ TEST(sync_value, concurrent_increments_each_seen_once) {
     EXPECT_EQ(std::count(seen.begin(), seen.end(), 1), 4000);
 }
 
-// The abstract lock and semaphore refuse to run.  The private lock's request(0) answers
-// at once, true when the lock is taken (by anyone); any other timeout is
-// refused before the lock is touched, held or not.
+// The abstract lock and semaphore refuse to run.  The private lock's
+// request(0) answers at once, true when the lock is taken (by anyone); any
+// other timeout is refused before the lock is touched, held or not.
 TEST(lock, base_refuses_private_tries_without_waiting) {
     csgl_sync_lock base;
-    expect_thrown<exc_should_not_execute_t>([&] { base.request(0); }, "exc_should_not_execute", 0x20030007);
-    expect_thrown<exc_should_not_execute_t>([&] { base.request(); }, "exc_should_not_execute", 0x20030007);
-    expect_thrown<exc_should_not_execute_t>([&] { base.release(); }, "exc_should_not_execute", 0x20030007);
     csgl_sync_sema sema;
-    for (void (csgl_sync_sema::*operation)() :
-         {&csgl_sync_sema::post, &csgl_sync_sema::reset, &csgl_sync_sema::wait}) {
-        expect_thrown<exc_should_not_execute_t>([&] { (sema.*operation)(); }, "exc_should_not_execute",
-                                                0x20030007);
+    for (const auto& operation : std::vector<std::function<void()>>{
+             [&] { base.request(0); }, [&] { base.request(); }, [&] { base.release(); },
+             [&] { sema.post(); }, [&] { sema.reset(); }, [&] { sema.wait(); }}) {
+        expect_thrown<exc_should_not_execute_t>(operation, "exc_should_not_execute", 0x20030007);
     }
     csgl_sync_lock_private lock;
     for (const bool held : {false, true}) {
@@ -167,6 +204,97 @@ TEST(monitor, holds_the_lock_inside_its_records) {
     noted.refuse = true;
     EXPECT_THROW(csgl_sync_monitor hold(noted), int);
     EXPECT_EQ(noted.calls, "request1 release1 request3 ");
+}
+
+// Watches one semaphore for the length of a case, which a hang cannot
+// stall: the alarm ends the program.
+struct watch {
+    explicit watch(const csgl_sync_sema_private& sema) { waits = broadcasts = 0, watched = &sema, alarm(60); }
+    ~watch() { alarm(0), watched = nullptr; }
+};
+
+// Threads that each wait once on `sema`, started and then left alone until
+// every one of them sleeps in it.
+struct waiters {
+    waiters(csgl_sync_sema_private& sema, int n) {
+        const int before = waits;
+        for (int i = 0; i < n; ++i) threads.emplace_back([this, &sema] { sema.wait(), ++returned; });
+        while (waits < before + n) std::this_thread::yield();
+    }
+    ~waiters() { join(); }
+    void join() {
+        for (std::thread& thread : threads)
+            if (thread.joinable()) thread.join();
+    }
+    std::atomic<int> returned{0};
+    std::vector<std::thread> threads;
+};
+
+// The semaphore is recorded by its tracking base around its internal lock;
+// an operation holds that lock through a monitor.
+TEST(sema_private, records) {
+    host_session session(0x800);
+    auto sema = std::make_unique<csgl_sync_sema_private>(posted);
+    sema->wait();
+    const void *const s = sema.get(), *const lock = recorded_traces().at(1).object,
+                      *const monitor = recorded_traces().at(2).object;
+    sema.reset();
+    EXPECT_EQ(recorded_traces(), (records{{created, 0x14160000, s, false, ""},
+                                          {created, lock_id, lock, false, ""},
+                                          {created, monitor_id, monitor, true, pointer_text(lock)},
+                                          {destroyed, monitor_id, monitor, false, ""},
+                                          {destroyed, lock_id, lock, false, ""},
+                                          {destroyed, 0x14160000, s, false, ""}}));
+}
+
+// A post wakes every waiter asleep at the time, also when a reset follows at
+// once, since a woken waiter does not look at the state again.  Until the
+// reset, every wait passes; after it, waiters sleep again.
+TEST(sema_private, post_releases_every_waiter) {
+    for (const bool reset_at_once : {false, true}) {
+        SCOPED_TRACE(reset_at_once ? "reset at once" : "stays posted");
+        csgl_sync_sema_private sema(reset);
+        watch watching(sema);
+        waiters three(sema, 3);
+        EXPECT_EQ(three.returned.load(), 0);
+        sema.post();
+        if (reset_at_once) sema.reset();
+        three.join();
+        EXPECT_EQ(three.returned.load(), 3);
+        EXPECT_EQ(broadcasts.load(), 1);
+        if (!reset_at_once) {
+            sema.wait();  // passes on this thread
+            sema.wait();
+            sema.reset();
+        }
+        waiters fourth(sema, 1);
+        EXPECT_EQ(waits.load(), 4);
+        sema.post();
+        fourth.join();
+        EXPECT_EQ(fourth.returned.load(), 1);
+        EXPECT_EQ(broadcasts.load(), 2);
+    }
+}
+
+// Only a post that changes the state broadcasts; a reset never does.
+TEST(sema_private, post_on_a_posted_semaphore_broadcasts_nothing) {
+    csgl_sync_sema_private sema(posted);
+    watch watching(sema);
+    sema.post();
+    sema.wait();
+    EXPECT_EQ(broadcasts.load(), 0);
+    const struct {
+        void (csgl_sync_sema::*operation)();
+        int broadcasts;  // by then
+    } steps[] = {{&csgl_sync_sema::reset, 0}, {&csgl_sync_sema::post, 1},
+                 {&csgl_sync_sema::post, 1},  {&csgl_sync_sema::reset, 1},
+                 {&csgl_sync_sema::post, 2},  {&csgl_sync_sema::post, 2}};
+    int step = 0;
+    for (const auto& s : steps) {
+        (sema.*s.operation)();
+        EXPECT_EQ(broadcasts.load(), s.broadcasts) << "step " << step++;
+    }
+    EXPECT_EQ(waits.load(), 0);  // nothing ever slept
 }
 
 }  // namespace

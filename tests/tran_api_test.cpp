@@ -1,22 +1,16 @@
-// The directory trace front-end, and the transaction table through the C
-// interface: registration and removal, the limits, the last error, the
-// time-out sweep and its lists, and the trace records of every function
-// under each combination of the entry bit 0x1000 and the error-exit bit
-// 0x2000.  Every case leaves the table empty and the limits at their
-// defaults.
+// The transaction table through the C interface: registration and
+// removal, the limits, the last error, the time-out sweep and its lists,
+// and the trace records of every function under each combination of the
+// entry bit 0x1000 and the error-exit bit 0x2000.  Every case leaves the
+// table empty and the limits at their defaults.
 #include <gtest/gtest.h>
 
 #include <climits>
-#include <cstdint>
 #include <cstdio>
 #include <deque>
 #include <functional>
-#include <string>
 #include <tuple>
-#include <utility>
-#include <vector>
 
-#include "libraries/libldtr/ldtr.hpp"
 #include "libtransys/tran_api.h"
 #include "libtransys/tran_system.hpp"
 #include "tests/support/host_recorder.hpp"
@@ -24,71 +18,7 @@
 namespace {
 
 using conns = std::vector<const _Connection*>;
-using records = std::vector<trace_record>;
-constexpr unsigned long entry = 0x03200000, exit_type = 0x03210000, error_exit = 0x030B0000,
-                        debug_type = 0x03400000;
-
-const int objects[2] = {};
-const void *const a = &objects[0], *const b = &objects[1];
-
-trace_record text(unsigned long type, unsigned long id, const void* object, const std::string& s) {
-    return {type, id, object, true, s};
-}
-trace_record coded(unsigned long type, unsigned long id, const void* object, std::int32_t code) {
-    return {type, id, object, true, std::string(reinterpret_cast<const char*>(&code), 4)};
-}
-
-// The function scope's exit records under each mask, with kind 33 and mask
-// 4096, are seen in the transaction system's traces; here any kind and mask.
-TEST(ldtr, exit_kind_follows_the_mask_and_the_code) {
-    host_session session(0x20);  // twice the mask: an error exit for a code not 0
-    ldtr_exit_errcode(7, 45, 0x10, 3, a);
-    ldtr_exit_errcode(7, 45, 0x10, 0, a);
-    trcEvents = 0x10;
-    ldtr_exit_errcode(7, 45, 0x10, -3, b);
-    EXPECT_EQ(recorded_traces(), (records{coded(0x030C0000, 7, a, 3), coded(0x032D0000, 7, a, 0),
-                                          coded(0x032D0000, 7, b, -3)}));
-}
-
-TEST(ldtr, formatters_and_debug_texts) {
-    host_session session(0);  // the writers themselves do not look at the mask
-    EXPECT_EQ(ldtr_init(), 0);
-    EXPECT_EQ(trace_init_calls(), 1);
-    const ldtr_function_local<0x3C020700, 33, 4096> scope(a);
-    const std::string area(8192, 'q');  // a text longer than 8191 is cut
-    scope(entry)();
-    scope(entry)("%ld|%s|%c", -42L, "x", 'c');
-    scope(entry)("%s", area.c_str());
-    const unsigned long t = 0x05AB1234, id = 0x3C020200;
-    ldtr_formater_local local(id, t, a);
-    local(0x1FF, "sub %d", 1);  // only the low byte of `sub` counts
-    local.new_delete(b, "about %s", "b");
-    local.new_delete(0x1202, b, "again");
-    // At the debug level a formatter's type becomes the debug-text kind for
-    // good, keeping the trace component; other levels leave it alone.
-    local.debug(0x20, "plain %d", 1);
-    local.debug(0xC8110000, "level %s", "hit");
-    local("then");
-    ldtr_formater_global global = ldtr_fun(debug_type);
-    global(0x3C020500, "g%d", 7);
-    global.new_delete(0x3C020600, b, "other");
-    global.debug(0x77, "global");
-    global.debug(0xC8110000, "global %d", 4);
-    EXPECT_EQ(recorded_traces(),
-              (records{{entry, 0x3C020700, a, false, ""}, text(entry, 0x3C020700, a, "-42|x|c"),
-                       text(entry, 0x3C020700, a, area.substr(1)),
-                       text(t, 0x3C0202FF, a, "sub 1"), text(t, id, b, "about b"),
-                       text(t, 0x3C020202, b, "again"), text(t, 0x3C020220, a, "plain 1"),
-                       text(0x05070000, id, a, "level hit"), text(0x05070000, id, a, "then"),
-                       text(debug_type, 0x3C020500, nullptr, "g7"),
-                       text(debug_type, 0x3C020600, b, "other"),
-                       text(debug_type, 0x77, nullptr, "global"),
-                       text(0x03070000, 0xC8110000, nullptr, "global 4")}));
-    std::vector<std::pair<unsigned long, std::string>> debugs;
-    for (const debug_call& d : recorded_debugs()) debugs.emplace_back(d.level, d.text);
-    EXPECT_EQ(debugs, (decltype(debugs){{0x20, "plain 1"}, {0xC8110000, "level hit"},
-                                        {0x77, "global"}, {0xC8110000, "global 4"}}));
-}
+constexpr unsigned long entry = 0x03200000, exit_type = 0x03210000, error_exit = 0x030B0000;
 
 // A host connection record, kept to the end.
 _Connection* connection(int id, long stamp = 0) {
@@ -121,9 +51,7 @@ class tran : public ::testing::Test {
     void SetUp() override { ASSERT_EQ(tran_api_system_init(), 0); }
     void TearDown() override {
         EXPECT_EQ(table_ids(), std::vector<int>{});
-        tran_api_set_maxop(5);
-        tran_api_set_maxnum(20);
-        tran_api_set_tlimit(300);
+        tran_api_set_maxop(5), tran_api_set_maxnum(20), tran_api_set_tlimit(300);
     }
     host_session session_;
 };
@@ -273,11 +201,8 @@ TEST_F(tran, sweep_removes_in_descending_id_inside_its_trace) {
         ASSERT_TRUE(list && list->next && list->next->next);
         const void* const nodes[] = {list->next->next, list->next, list};
         // The list head lives in the sweep: read from the first insert.
-        std::string head;
-        for (const trace_record& r : recorded_traces()) {
-            if (r.type == entry && r.id == 0x3C021000 && head.empty())
-                head = r.data.substr(5, r.data.find(',') - 5);
-        }
+        const std::string first_insert = m.entries ? record_data(entry, 0x3C021000).at(0) : "";
+        const std::string head = first_insert.substr(0, first_insert.find(',')).substr(m.entries ? 5 : 0);
         // The walk makes and inserts the nodes in ascending id, then the
         // removals run in descending id, all inside the sweep's records.
         records inner, expected;

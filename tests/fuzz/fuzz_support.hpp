@@ -26,29 +26,27 @@
 class fuzz_input {
 public:
     fuzz_input(const std::uint8_t* data, std::size_t size) : next_(data), left_(size) {}
-
     bool empty() const { return left_ == 0; }
-
     template <class T>
     T take() {
         T value{};
-        const std::size_t n = left_ < sizeof value ? left_ : sizeof value;
-        std::memcpy(&value, next_, n);
-        skip(n);
+        const std::uint8_t* const from = next_;
+        std::memcpy(&value, from, skip(sizeof value));
         return value;
     }
     // Up to `n` bytes, NULs included.
     std::string take_text(std::size_t n) {
-        const std::string text(reinterpret_cast<const char*>(next_), n < left_ ? n : left_);
-        skip(text.size());
-        return text;
+        const char* const text = reinterpret_cast<const char*>(next_);
+        return std::string(text, skip(n));
     }
     std::string rest() { return take_text(left_); }
 
 private:
-    void skip(std::size_t n) {
-        next_ += n;
-        left_ -= n;
+    // Moves past up to `n` bytes; returns how many.
+    std::size_t skip(std::size_t n) {
+        n = n < left_ ? n : left_;
+        next_ += n, left_ -= n;
+        return n;
     }
     const std::uint8_t* next_;
     std::size_t left_;

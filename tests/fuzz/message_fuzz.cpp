@@ -28,6 +28,9 @@ parsed parse(const std::string& t) {
     parsed p;
     std::size_t i = 0;
     auto at = [&](const std::string& marker) { return t.compare(i, marker.size(), marker) == 0; };
+    auto record = [&](const std::string& value) {
+        if (p.parameters.size() < 10) p.parameters.push_back(value);
+    };
     if (at("[v[")) {
         const std::size_t close = t.find("]v]", 3);
         if (close == std::string::npos) return p;  // the whole rest was taken for it
@@ -39,22 +42,14 @@ parsed parse(const std::string& t) {
     std::string parameter;
     while (i < t.size()) {
         if (!open && at("[p[")) {
-            open = true;
-            parameter.clear();
-            i += 3;
+            open = true, parameter.clear(), i += 3;
         } else if (open && at("]p]")) {
-            if (p.parameters.size() < 10) p.parameters.push_back(parameter);
-            open = false;
-            i += 3;
+            record(parameter), open = false, i += 3;
         } else if (at("[v[")) {
             i += 3;
-            if (at(reference)) {
-                if (p.variable_present) {
-                    if (p.parameters.size() < 10) p.parameters.push_back(p.variable);
-                    p.text += p.variable;
-                }
-                i = std::min(t.size(), i + reference.size() + 3);
-            }
+            if (!at(reference)) continue;
+            if (p.variable_present) record(p.variable), p.text += p.variable;
+            i = std::min(t.size(), i + reference.size() + 3);
         } else {
             p.text += t[i];
             if (open) parameter += t[i];
@@ -132,9 +127,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const int shown_number = number > 0 ? number : static_cast<int>(0u - static_cast<unsigned int>(number));
         for (const host_message_call* call : {&host.printed, &host.formatted}) {
             FUZZ_CHECK(call->selector1 == 5 && call->selector2 == 8 && call->number == shown_number);
-            if (number > 0) {
-                FUZZ_CHECK(call->name == std::string(named ? f : "ldap modify") && call->line == line);
-            }
+            FUZZ_CHECK(number <= 0 || (call->name == std::string(named ? f : "ldap modify") && call->line == line));
             for (int i = 0; i < 10; ++i) FUZZ_CHECK(call->params[i] == b.parameters[i]);
         }
         // Half the block, from the start of the printed area.

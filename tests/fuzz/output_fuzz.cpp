@@ -7,9 +7,7 @@
 // Input: 1 byte of flags (1: trace events on while exceptions are built),
 // then insertions until the input ends, each 1 byte selecting what is
 // printed followed by its operands.
-#include <algorithm>
 #include <cinttypes>
-#include <cstdarg>
 #include <cstdio>
 #include <string>
 
@@ -19,44 +17,29 @@
 
 namespace {
 
-class recording_stream : public csgl_output_imp {
-public:
+struct recording_stream : csgl_output_imp {
     std::string chars;
-
-protected:
     void really_put_char(char ch) override { chars += ch; }
 };
 
-// Yields the characters of a text, then NUL.
-class text_input : public csgl_input {
-public:
-    explicit text_input(const std::string& text) : text_(text) {}
-    char next_char() override {
-        ++calls;
-        return next_ < text_.size() ? text_[next_++] : '\0';
-    }
+// Yields the characters of a text, then NUL; counts the calls.
+struct text_input : csgl_input {
+    explicit text_input(const std::string& text) : text(text) {}
+    char next_char() override { return ++calls, next < text.size() ? text[next++] : '\0'; }
+    std::string text;
+    std::size_t next = 0;
     int calls = 0;
-
-private:
-    std::string text_;
-    std::size_t next_ = 0;
 };
 
-std::string printed(const char* format, ...) {
+template <class T>
+std::string printed(const char* format, T value) {
     char text[64];
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(text, sizeof text, format, args);
-    va_end(args);
-    return text;
+    return std::string(text, std::snprintf(text, sizeof text, format, value));
 }
 
 std::string quoted(const std::string& text, char quote) {
     std::string form(1, quote);
-    for (char ch : text) {
-        form += ch;
-        if (ch == quote) form += quote;
-    }
+    for (char ch : text) form += ch == quote ? std::string(2, ch) : std::string(1, ch);
     return form + quote;
 }
 
@@ -70,16 +53,6 @@ bool unquote(const std::string& form, char quote, std::string& text) {
         text += form[i];
     }
     return true;
-}
-
-std::string replaced(std::string text, char from, char to) {
-    for (char& ch : text) ch = ch == from ? to : ch;
-    return text;
-}
-
-std::string without(std::string text, char ch) {
-    text.erase(std::remove(text.begin(), text.end(), ch), text.end());
-    return text;
 }
 
 }  // namespace
@@ -105,75 +78,57 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             if (feed) FUZZ_CHECK(&(static_cast<csgl_output&>(to_string) << value) == &to_string);
         };
         std::string shown;
+        auto text = [&] { return in.take_text(in.take<std::uint8_t>()); };
+        // A number: its snprintf form.
+        auto number = [&](const char* format, auto value) { shown = printed(format, value), print(value); };
         switch (in.take<std::uint8_t>() % 14) {
             case 0: {
                 const int value = in.take<std::int32_t>();
-                shown = printed("%d", value);
-                print(value);
+                number("%d", value);
                 FUZZ_CHECK(csgl_output_length(value) == static_cast<int>(shown.size()));
                 break;
             }
-            case 1: {
-                const long value = in.take<long>();
-                shown = printed("%ld", value);
-                print(value);
-                break;
-            }
-            case 2: {
-                const unsigned int value = in.take<std::uint32_t>();
-                shown = printed("%u", value);
-                print(value);
-                break;
-            }
-            case 3: {
-                const unsigned long value = in.take<unsigned long>();
-                shown = printed("%lu", value);
-                print(value);
-                break;
-            }
+            case 1: number("%ld", in.take<long>()); break;
+            case 2: number("%u", unsigned(in.take<std::uint32_t>())); break;
+            case 3: number("%lu", in.take<unsigned long>()); break;
             case 4: {
                 const char ch = in.take<char>();
-                shown = std::string(1, ch);  // NUL included
-                print(ch);
+                shown = std::string(1, ch), print(ch);  // NUL included
                 break;
             }
             case 5: {
-                const std::string text = in.take_text(in.take<std::uint8_t>());
-                shown = text.c_str();
-                print(text.c_str());
+                const std::string t = text();
+                shown = t.c_str(), print(t.c_str());
                 break;
             }
             case 6: {
-                const csgl_string text(in.take_text(in.take<std::uint8_t>()).c_str());
-                shown = text.c_str();
-                print(text);
+                const csgl_string t(text().c_str());
+                shown = t.c_str(), print(t);
                 break;
             }
             case 7: {
                 const char quote = in.take<char>();
-                const csgl_string text(in.take_text(in.take<std::uint8_t>()).c_str());
-                shown = quoted(text.c_str(), quote);
-                print(csgl_str_quoted(text, quote));
+                const csgl_string t(text().c_str());
+                shown = quoted(t.c_str(), quote), print(csgl_str_quoted(t, quote));
                 std::string back;
-                FUZZ_CHECK(unquote(primary.chars.substr(start), quote, back) && back == text.c_str());
+                FUZZ_CHECK(unquote(primary.chars.substr(start), quote, back) && back == t.c_str());
                 break;
             }
             case 8: {
                 const unsigned int value = in.take<std::uint32_t>();
-                shown = printed("0x%08x", value);
-                print(csgl_hex(value));
+                shown = printed("0x%08x", value), print(csgl_hex(value));
                 break;
             }
             case 9: {
                 const std::uintptr_t value = in.take<std::uintptr_t>();
-                shown = printed("%0*" PRIxPTR, static_cast<int>(2 * sizeof(void*)), value);
+                shown = printed(sizeof(void*) == 8 ? "%016" PRIxPTR : "%08" PRIxPTR, value);
                 print(csgl_output_voidp_proxy(reinterpret_cast<const void*>(value)));
                 break;
             }
             case 10: {
-                const std::string text = in.take_text(in.take<std::uint8_t>());
-                shown = text.c_str();
-                text_input input(text), again(text);
+                const std::string t = text();
+                shown = t.c_str();
+                text_input input(t), again(t);
                 FUZZ_CHECK(&(static_cast<csgl_output&>(out) << input) == &out);
                 if (feed) static_cast<csgl_output&>(to_string) << again;
                 // Read up to the NUL, and no further.
@@ -183,31 +138,28 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             case 11: {
                 const char ch = in.take<char>();
                 const unsigned int n = in.take<std::uint8_t>();
-                shown = std::string(n, ch);
-                out.put_chars(ch, n);
+                shown = std::string(n, ch), out.put_chars(ch, n);
                 if (feed) to_string.put_chars(ch, n);
                 break;
             }
             case 12: {
-                const std::string file = in.take_text(in.take<std::uint8_t>());
-                const std::string text = in.take_text(in.take<std::uint8_t>());
+                const std::string file = text(), message = text();
                 const int line = in.take<std::int32_t>();
                 const unsigned long error = in.take<unsigned long>();
-                const exc_t e(file.c_str(), line, text.c_str(), error, in.take<std::int8_t>());
+                const exc_t e(file.c_str(), line, message.c_str(), error, in.take<std::int8_t>());
                 shown = "exc " + quoted(file.c_str(), '\'') + " " + printed("%d", line) + " " +
                         printed("%lu", error & 0xFFFFFFFFul) + " " + quoted(e.msg.msg_string(), '\'');
                 print(e);
                 break;
             }
-            case 13:
-                out.halt_redirection();
-                halted = true;
-                break;
+            case 13: out.halt_redirection(), halted = true; break;
         }
         FUZZ_CHECK(primary.chars.compare(start, std::string::npos, shown) == 0);
         // The copy shows NUL as a line end; the string drops it.
-        if (!halted) copied += replaced(shown, '\0', '\n');
-        if (feed) kept += without(shown, '\0');
+        for (const char ch : shown) {
+            if (!halted) copied += ch ? ch : '\n';
+            if (feed && ch) kept += ch;
+        }
     }
     FUZZ_CHECK(secondary.chars == copied);
     FUZZ_CHECK(appended.c_str() == kept);

@@ -30,16 +30,14 @@ bool built(const csgl_string& s, const std::string& text, unsigned int need) {
 
 // The positions `pos` to size(), the terminator's included.
 unsigned int find_by_loop(const std::string& s, char c, unsigned int pos) {
-    for (std::size_t i = pos; i <= s.size(); ++i) {
+    for (std::size_t i = pos; i <= s.size(); ++i)
         if (s.c_str()[i] == c) return static_cast<unsigned int>(i);
-    }
     return npos;
 }
 
 unsigned int rfind_by_loop(const std::string& s, char c, unsigned int pos) {
-    for (std::size_t i = pos == npos ? s.size() : pos; i + 1 > 0; --i) {
+    for (std::size_t i = pos == npos ? s.size() : pos; i + 1 > 0; --i)
         if (s.c_str()[i] == c) return static_cast<unsigned int>(i);
-    }
     return npos;
 }
 

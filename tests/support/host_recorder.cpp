@@ -98,6 +98,22 @@ std::int32_t trace_record::code() const {
     return value;
 }
 
+trace_record coded(unsigned long type, unsigned long id, const void* object, std::int32_t code) {
+    return {type, id, object, true, std::string(reinterpret_cast<const char*>(&code), sizeof code)};
+}
+
+std::string pointer_text(const void* address) {
+    char text[32];
+    return std::string(text, std::snprintf(text, sizeof text, "%p", address));
+}
+
+std::vector<std::string> record_data(unsigned long type, unsigned long id) {
+    std::vector<std::string> found;
+    for (const trace_record& r : recorded_traces())
+        if (r.type == type && r.id == id) found.push_back(r.data);
+    return found;
+}
+
 bool operator==(const trace_record& a, const trace_record& b) { return fields(a) == fields(b); }
 
 std::ostream& operator<<(std::ostream& out, const trace_record& record) {

@@ -26,6 +26,16 @@ struct trace_record {
 bool operator==(const trace_record& a, const trace_record& b);
 std::ostream& operator<<(std::ostream& out, const trace_record& record);
 
+using records = std::vector<trace_record>;
+// The record types of object tracking.
+constexpr unsigned long created = 0x021E0000, destroyed = 0x021F0000;
+// A record whose data is a 4-byte code, as exit records carry it.
+trace_record coded(unsigned long type, unsigned long id, const void* object, std::int32_t code);
+// An address as "%p" prints it, as records that name another object show it.
+std::string pointer_text(const void* address);
+// The data of the records of this type and id, in the order written.
+std::vector<std::string> record_data(unsigned long type, unsigned long id);
+
 // How the recorder reads the inserts of a catalogue message; the service
 // knows this from its catalogue, the recorder has to be told.
 //   by_selectors      selectors 0 and 2: limit, otherwise name_line_params

@@ -13,14 +13,6 @@
 #include <sstream>
 #include <stdexcept>
 
-namespace {
-
-int remove_entry(const char* path, const struct stat*, int, struct FTW*) {
-    return ::remove(path);
-}
-
-}  // namespace
-
 temp_dir::temp_dir() {
     const char* base = std::getenv("TMPDIR");
     std::string pattern = std::string(base && *base ? base : "/tmp") + "/libtransys.XXXXXX";
@@ -28,7 +20,10 @@ temp_dir::temp_dir() {
     path_ = pattern;
 }
 
-temp_dir::~temp_dir() { nftw(path_.c_str(), remove_entry, 16, FTW_DEPTH | FTW_PHYS); }
+temp_dir::~temp_dir() {
+    nftw(path_.c_str(), [](const char* path, const struct stat*, int, FTW*) { return ::remove(path); },
+         16, FTW_DEPTH | FTW_PHYS);
+}
 
 std::string read_file(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
