@@ -2,7 +2,9 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <new>
 #include <type_traits>
+#include <vector>
 
 #include "libraries/libldtr/ldtr.hpp"
 #include "libtransys/tran_system.hpp"
@@ -43,6 +45,40 @@ bool timed_out(const tran_connection& entry, long now, std::int32_t limit) {
                                                        static_cast<std::uint32_t>(entry.stamp()));
     return age > limit;
 }
+
+// Where the sweep's walk found the timed-out entries, so that their
+// removal erases there instead of searching the tree again.  Room for an
+// entry of every transaction is taken before the walk; when it cannot be
+// had, the removals search by connection id instead, which is slower and
+// removes the same entries.
+class found_entries {
+public:
+    explicit found_entries(std::size_t most) {
+        try {
+            positions_.reserve(most);
+            kept_ = true;
+        } catch (const std::bad_alloc&) {
+            kept_ = false;
+        }
+    }
+
+    void add(tran_system::table::iterator entry) {
+        if (kept_) positions_.push_back(entry);
+    }
+
+    // The entry of the latest found that is not taken yet; the list runs in
+    // the reverse order of the walk.
+    tran_system::table::iterator take_last(tran_system::table& table, _Connection* conn) {
+        if (!kept_) return table.find(tran_id(tran_connection(conn).id()));
+        const tran_system::table::iterator entry = positions_.back();
+        positions_.pop_back();
+        return entry;
+    }
+
+private:
+    std::vector<tran_system::table::iterator> positions_;
+    bool kept_;
+};
 
 }  // namespace
 
@@ -124,32 +160,35 @@ tran_api_conn_list* tran_api_timeout_transactions(long now) {
     tran_system& system = *transys;
     const std::int32_t limit = static_cast<std::int32_t>(system.tlimit());
 
-    // The walk runs under the system mutex, so registrations and removals
-    // of other threads wait for it; the removals below take the mutex
-    // themselves and so run after it is released.
+    // One hold of the system mutex covers the walk, the list and the
+    // removals: a registration or removal of another thread comes wholly
+    // before the sweep or wholly after it, so the sweep removes exactly the
+    // transactions it found timed out.
+    const tran_system::pool_lock hold(system);
+    tran_system::table& table = system.pool();
+    found_entries found(table.size());
     tran_api_conn_list* list = nullptr;
-    bool out_of_memory = false;
-    {
-        const tran_system::pool_lock hold(system);
-        for (const auto& entry : system.pool()) {
-            if (limit == 0 || !timed_out(entry.second, now, limit)) continue;
-            tran_api_conn_list* const node = tran_api_conn_list_new(entry.second.conn());
-            if (node == nullptr) {
-                out_of_memory = true;
-                break;
+    for (auto entry = table.begin(); entry != table.end(); ++entry) {
+        if (limit == 0 || !timed_out(entry->second, now, limit)) continue;
+        tran_api_conn_list* const node = tran_api_conn_list_new(entry->second.conn());
+        if (node == nullptr) {
+            if (trcEvents & ldtr_event_debug) {
+                scope(ldtr_type_debug).debug(ldtr_debug_level, "tran_api_conn_list_new failed!\n");
             }
-            tran_api_conn_list_insert(&list, node);
+            tran_api_conn_list_delete(list);
+            return nullptr;
         }
+        tran_api_conn_list_insert(&list, node);
+        found.add(entry);
     }
-    if (out_of_memory) {
-        if (trcEvents & ldtr_event_debug) {
-            scope(ldtr_type_debug).debug(ldtr_debug_level, "tran_api_conn_list_new failed!\n");
-        }
-        tran_api_conn_list_delete(list);
-        return nullptr;
-    }
+    // The removals follow the list, in descending connection id, each
+    // traced as a call of tran_api_delete_transaction.
     for (const tran_api_conn_list* node = list; node != nullptr; node = node->next) {
-        tran_api_delete_transaction(tran_connection(node->conn).id());
+        const tran_system::table::iterator entry = found.take_last(table, node->conn);
+        trace_scope<3> removal(nullptr);
+        if (entry_traced()) removal(ldtr_type_entry)("conn id %d", entry->first.id());
+        table.erase(entry);
+        removal.SetErrorCode(0);
     }
     return list;
 }

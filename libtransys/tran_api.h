@@ -78,10 +78,12 @@ TRAN_API_EXPORT const char* tran_api_system_err(void);
  * connections in descending connection id; the removals run in that order.
  * Null when none timed out, and when a node could not be allocated (then
  * nothing is removed).  The caller releases the list with
- * tran_api_conn_list_delete.  The table is walked under the system mutex;
- * the removals, by connection id, follow once it is released, so other
- * threads may register and remove meanwhile (a connection whose
- * transaction ends and starts again in that moment loses the new one). */
+ * tran_api_conn_list_delete.  The walk, the list and the removals happen
+ * under one hold of the system mutex: registrations and removals of other
+ * threads wait for the whole sweep, so the sweep removes exactly the
+ * transactions it found timed out, and one registered after it is never
+ * touched by it.  Each removal is traced as a call of
+ * tran_api_delete_transaction. */
 TRAN_API_EXPORT tran_api_conn_list* tran_api_timeout_transactions(long now);
 
 /* A new node for `conn` with no successor, or null when out of memory. */

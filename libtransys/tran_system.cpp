@@ -1,6 +1,7 @@
 #include "libtransys/tran_system.hpp"
 
 #include <cerrno>
+#include <tuple>
 
 #include "host/message.h"
 
@@ -43,6 +44,13 @@ __attribute__((noinline, cold)) void set_duplicate_err(tran_system& system,
                                                        const tran_connection& entry) {
     system.set_err(csgl_string("Duplicate StartTransactions with ") + entry.text() + " issued");
 }
+
+// The members defined in the header, taken here so that this unit emits an
+// out-of-line copy of each for the library to export.
+[[gnu::used]] const auto header_defined_members =
+    std::make_tuple(&tran_system::initialised, &tran_system::set_maxop, &tran_system::maxop,
+                    &tran_system::set_maxnum, &tran_system::maxnum, &tran_system::set_tlimit,
+                    &tran_system::tlimit, &tran_system::err, &tran_system::pool);
 
 }  // namespace
 

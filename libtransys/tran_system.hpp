@@ -11,6 +11,11 @@
 // sizeLimitExceeded, 68 entryAlreadyExists, 80 other.  Exceptions raised
 // while the map changes are answered with 80 and never reach the caller.
 //
+// The class is part of the library's interface: a host may call the
+// members of `sys` through `transys`, or build a table of its own (a test
+// harness does).  The members defined here in the header are exported as
+// well, so that each has one address in the process.
+//
 // Thread rules: the map changes only under the system mutex, which is not
 // recursive; a thread holding it (through system_lock) must not register,
 // remove or sweep.  The limits are atomics read and written without a lock.
@@ -44,7 +49,7 @@
 #include "libutils/csgl/csgl_common.hpp"
 #include "libutils/csgl/csgl_string.hpp"
 
-class tran_system {
+class CSGL_EXPORT tran_system {
 public:
     using table = std::map<tran_id, tran_connection>;
 
@@ -57,7 +62,7 @@ public:
 
     // Creates the system mutex: 0, or 1 when pthread_mutex_init fails.
     int init();
-    bool initialised() const { return initialised_.load(std::memory_order_acquire); }
+    CSGL_EXPORT bool initialised() const { return initialised_.load(std::memory_order_acquire); }
 
     // Registers a transaction for `conn`: 0; 4 when the table already holds
     // the transaction limit (checked first; message 153 is printed after the
@@ -73,28 +78,30 @@ public:
     int system_unlock();
 
     // The operation limit, stored for the server and never consulted here.
-    void set_maxop(int maxop) { maxop_.store(maxop, std::memory_order_relaxed); }
-    int maxop() const { return maxop_.load(std::memory_order_relaxed); }
+    CSGL_EXPORT void set_maxop(int maxop) { maxop_.store(maxop, std::memory_order_relaxed); }
+    CSGL_EXPORT int maxop() const { return maxop_.load(std::memory_order_relaxed); }
     // The transaction limit; 0 or a negative value means no limit.
-    void set_maxnum(int maxnum) { maxnum_.store(maxnum, std::memory_order_relaxed); }
-    int maxnum() const { return maxnum_.load(std::memory_order_relaxed); }
+    CSGL_EXPORT void set_maxnum(int maxnum) { maxnum_.store(maxnum, std::memory_order_relaxed); }
+    CSGL_EXPORT int maxnum() const { return maxnum_.load(std::memory_order_relaxed); }
     // The time limit of the time-out sweep; 0 means no time-out.  Times are
     // 32-bit on every target: where long is wider, its upper half is not
     // kept.
-    void set_tlimit(long tlimit) {
+    CSGL_EXPORT void set_tlimit(long tlimit) {
         tlimit_.store(static_cast<std::int32_t>(tlimit), std::memory_order_relaxed);
     }
-    long tlimit() const { return tlimit_.load(std::memory_order_relaxed); }
+    CSGL_EXPORT long tlimit() const { return tlimit_.load(std::memory_order_relaxed); }
 
     // The last error keeps its text until the next error or set_err.
     void set_err(const csgl_string& text);
-    const csgl_string& err() const { return err_; }
+    CSGL_EXPORT const csgl_string& err() const { return err_; }
 
-    // The map itself, for a walk under `pool_lock`.
-    table& pool() { return pool_; }
+    // The map itself.  Walk or change it only while holding the system
+    // mutex (a `pool_lock`), as the library's own sweep does.
+    CSGL_EXPORT table& pool() { return pool_; }
 
-    // Holds the system mutex for one walk of pool().  Before init() there
-    // is no mutex and nothing to guard: the map is empty and stays so.
+    // Holds the system mutex for one walk or change of pool().  Before
+    // init() there is no mutex and nothing to guard: the map is empty and
+    // stays so.
     class pool_lock {
     public:
         explicit pool_lock(tran_system& system);
@@ -110,12 +117,12 @@ public:
 private:
     // system_lock and system_unlock for callers that have found the system
     // initialised, which it stays: the POSIX call, and the last error when
-    // it fails.
-    int lock_mutex();
-    int unlock_mutex();
+    // it fails.  The private helpers stay out of the exported interface.
+    __attribute__((visibility("hidden"))) int lock_mutex();
+    __attribute__((visibility("hidden"))) int unlock_mutex();
     // set_err with a new string of `text`, kept out of the paths that
     // succeed.
-    __attribute__((noinline, cold)) void set_err_text(const char* text);
+    __attribute__((visibility("hidden"), noinline, cold)) void set_err_text(const char* text);
 
     std::atomic<int> maxop_;
     std::atomic<int> maxnum_;

@@ -136,10 +136,11 @@ struct operation {
 
 // Walks N from 1 until `op` runs without a failure; returns the number of
 // allocations it made, each of which was made to fail once.
+long failing_site = 0;  // the allocation the walk makes fail, counted from 1
 long walk(const operation& op) {
     for (long n = 1;; ++n) {
         if (op.prepare) op.prepare();
-        failure_injected = false, countdown = n - 1;
+        failure_injected = false, countdown = n - 1, failing_site = n;
         op.run();
         countdown = -1;
         const bool failed = failure_injected;
@@ -285,15 +286,19 @@ TEST(allocation_failure, transactions) {
             },
             [&] { list = tran_api_timeout_transactions(1000); },
             [&](bool failed) {
+                // The first allocation keeps the places the walk found; without
+                // it the sweep removes the same by id.  A node that cannot be
+                // had ends the sweep with nothing removed.
+                const bool node_failed = failed && failing_site > 1;
                 trcEvents = 0;
                 EXPECT_EQ(system_mutex_depth, 0);
-                EXPECT_EQ(list == nullptr, failed);
-                EXPECT_EQ(table_ids(), failed ? "1 2 3 " : "");
+                EXPECT_EQ(list == nullptr, node_failed);
+                EXPECT_EQ(table_ids(), node_failed ? "1 2 3 " : "");
                 EXPECT_STREQ(last_debug,
-                             failed && events ? "tran_api_conn_list_new failed!\n" : "");
+                             node_failed && events ? "tran_api_conn_list_new failed!\n" : "");
                 tran_api_conn_list_delete(list);
             }};
-        EXPECT_EQ(walk(sweep), 3);
+        EXPECT_EQ(walk(sweep), 4);
     }
     clear();
 }

@@ -31,9 +31,10 @@ if [ -n "$missing" ]; then
 fi
 
 # Demangled names of the interface: the C functions and objects, the
-# classes and free functions of the trace front-ends and the support
-# library, and the type information and virtual tables of those classes.
-interface='^(tran_api_[a-z_]+|sys|transys)$'
+# members of the table class, the classes and free functions of the trace
+# front-ends and the support library, and the type information and virtual
+# tables of those classes.
+interface='^(tran_api_[a-z_]+|sys|transys)$|^tran_system::'
 interface+='|^(typeinfo for |typeinfo name for |vtable for )?(ldtr_|cstr_|csgl_|exc_)'
 interface+='|^operator(<<|\+)\((csgl_output|char const\*)'
 

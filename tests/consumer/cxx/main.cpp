@@ -1,12 +1,14 @@
 // A C++ program using the installed library: strings, an exception thrown
 // inside the library and caught here by its family (the type information
 // crosses the library's boundary), the private lock with its monitor, the
-// locked counter, and the C interface.  Prints one line and exits 0 when
-// every check holds.
+// locked counter, the C interface, and the table class: the library's own
+// table through `transys` and a table of the program's own.  Prints one
+// line and exits 0 when every check holds.
 #include <cstdio>
 #include <cstring>
 
 #include "libtransys/tran_api.h"
+#include "libtransys/tran_system.hpp"
 #include "libutils/csgl/csgl_exc.hpp"
 #include "libutils/csgl/csgl_string.hpp"
 #include "libutils/csgl/csgl_sync.hpp"
@@ -61,6 +63,22 @@ int main() {
 
     tran_api_set_err("set from C++");
     check(std::strcmp(tran_api_system_err(), "set from C++") == 0, "last error");
+
+    transys->set_err(csgl_string("set through transys"));
+    check(std::strcmp(tran_api_system_err(), "set through transys") == 0, "transys->set_err");
+
+    tran_system own;
+    char name[] = "consumer";
+    _Connection conn = {7, 0, name};
+    check(own.init() == 0 && own.insert_tran(&conn) == 0, "own table: registration");
+    check(own.insert_tran(&conn) == 68 &&
+              std::strcmp(own.err().c_str(), "Duplicate StartTransactions with consumer issued") == 0,
+          "own table: duplicate");
+    own.set_maxnum(1);
+    check(own.maxnum() == 1 && own.pool().size() == 1 && own.pool().begin()->second.conn() == &conn,
+          "own table: limit and pool");
+    check(own.remove_tran(7) == 0 && own.pool().empty(), "own table: removal");
+    check(transys->pool().empty(), "the library's table untouched");
 
     if (failures != 0) return 1;
     std::printf("consumer_cxx: all checks passed\n");
