@@ -1,12 +1,16 @@
 # What `cmake --install` lays out under its prefix:
 #
-#   include/transys/<folder>/<header>  the headers, at their paths in the tree
-#                                      (includes are written from the
-#                                      repository root, so consumers add
+#   include/transys/<folder>/<header>  the public headers, at their paths in
+#                                      the tree (includes are written from
+#                                      the repository root, so consumers add
 #                                      include/transys to their include path)
-#   <libdir>/libtransys.so.1.0, .so.1  the library and its soname link
-#   <libdir>/libtrc.so, libmessage.so  the host stand-ins
-#   <libdir>/libtransys.so             the link for linking against it
+#   <libdir>/libtransys.so.1.0, .so.1  the library and its soname link; its
+#                                      run path $ORIGIN finds the stand-ins
+#                                      beside it wherever the tree lies
+#   <libdir>/libtrc.so.1.0, .so.1      the host stand-ins, likewise
+#   <libdir>/libmessage.so.1.0, .so.1
+#   <libdir>/libtransys.so, libtrc.so, the links for linking against them
+#     libmessage.so
 #   <libdir>/cmake/transys/            find_package(transys), with the imported
 #                                      targets transys::transys, transys::trc
 #                                      and transys::message
@@ -14,8 +18,8 @@
 #
 # <libdir> is the target's multiarch folder (lib/x86_64-linux-gnu,
 # lib/i386-linux-gnu).  Two components: "runtime" holds the shared
-# libraries, "development" the rest; they become the two Debian packages
-# (cmake/package.cmake).
+# libraries and their soname links, "development" the rest; they become the
+# two Debian packages (cmake/package.cmake).
 include(CMakePackageConfigHelpers)
 
 install(TARGETS transys trc message EXPORT transys-targets
@@ -23,17 +27,40 @@ install(TARGETS transys trc message EXPORT transys-targets
     COMPONENT runtime
     NAMELINK_COMPONENT development)
 
-# Headers are found when installing, so a header added to one of these
-# folders is installed without a change here.  host/write_all.h belongs to
-# the stand-ins' own sources.
-set(transys_header_folders
-  libtransys libraries/libldtr libutils/csgl libutils/cstr host)
-foreach(folder ${transys_header_folders})
-  install(DIRECTORY ${CMAKE_SOURCE_DIR}/${folder}/
+# The public headers: the interface and every header it includes, and
+# nothing else.  Headers that only the library's own sources include
+# (csgl_allocation_size.hpp, cstr/trace_text.hpp, host/write_all.h) are
+# not installed; a header that a public one starts to include joins this
+# list, or an installed header stops compiling on its own (the consumer
+# tests compile each).
+set(transys_public_headers
+  host/connection.h
+  host/input.hpp
+  host/message.h
+  host/trc.h
+  libraries/libldtr/ldtr.hpp
+  libtransys/tran_api.h
+  libtransys/tran_connection.hpp
+  libtransys/tran_id.hpp
+  libtransys/tran_system.hpp
+  libutils/csgl/csgl_ban.hpp
+  libutils/csgl/csgl_common.hpp
+  libutils/csgl/csgl_exc.hpp
+  libutils/csgl/csgl_file.hpp
+  libutils/csgl/csgl_local.hpp
+  libutils/csgl/csgl_message.hpp
+  libutils/csgl/csgl_output.hpp
+  libutils/csgl/csgl_refcounted.hpp
+  libutils/csgl/csgl_str.hpp
+  libutils/csgl/csgl_string.hpp
+  libutils/csgl/csgl_sync.hpp
+  libutils/csgl/csgl_trc.hpp
+  libutils/cstr/cstr.hpp)
+foreach(header ${transys_public_headers})
+  get_filename_component(folder ${header} DIRECTORY)
+  install(FILES ${CMAKE_SOURCE_DIR}/${header}
     DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/transys/${folder}
-    COMPONENT development
-    FILES_MATCHING PATTERN "*.h" PATTERN "*.hpp"
-    PATTERN "write_all.h" EXCLUDE)
+    COMPONENT development)
 endforeach()
 
 set(transys_cmake_dir ${CMAKE_INSTALL_LIBDIR}/cmake/transys)
@@ -54,8 +81,8 @@ install(FILES ${CMAKE_BINARY_DIR}/transysConfig.cmake
   DESTINATION ${transys_cmake_dir}
   COMPONENT development)
 
-# The .pc file finds the prefix from its own place, so the tree works
-# wherever it is installed or unpacked.
+# The .pc file finds the prefix and the library folder from its own place,
+# so the tree works wherever it is installed or unpacked.
 file(RELATIVE_PATH transys_pc_to_prefix
   /prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig /prefix)
 string(REGEX REPLACE "/$" "" transys_pc_to_prefix "${transys_pc_to_prefix}")

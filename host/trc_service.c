@@ -38,12 +38,18 @@
  *   0x14ccff00, ff not 0            function ff of class cc, as
  *                                   csgl_file::read; one without a
  *                                   trace point of its own as csgl_file::0x05
+ *   0xC8110000                      debug_text: the debug level whose texts
+ *                                   are text records (kind 0x07); a global
+ *                                   formatter's debug writes the level
+ *                                   itself as the id.  Exactly this value:
+ *                                   it carries no sub-number.
  * Any other id, and any id of a class this table does not know, is unknown.
  *
  * Examples:
  *   trc entry tran_api_create_transaction text="conn 0x0804d2a8" type=0x03200000 id=0x3c020200 obj=0x00000000
  *   trc exit tran_api_create_transaction code=68 type=0x030b0000 id=0x3c020200 obj=0x00000000
  *   trc created csgl_sync_lock_private - type=0x021e0000 id=0x14120000 obj=0x0804c1a0
+ *   trc text debug_text text="tran_api_conn_list_new failed!\n" type=0x03070000 id=0xc8110000 obj=0x00000000
  */
 #define _POSIX_C_SOURCE 200809L
 
@@ -87,6 +93,10 @@ int trcInit(void)
 {
     return 0;
 }
+
+/* The debug level of debug texts, written whole as the id by a global
+ * formatter. */
+static const unsigned long debug_text_level = 0xC8110000UL;
 
 /* The transaction functions, by number: id 0x3C020000 + 0x100 * number. */
 static const char* const tran_api_names[] = {
@@ -159,6 +169,8 @@ static char* id_name(char* out, unsigned long id)
     const struct trc_class* class_ = NULL;
     char* end;
 
+    if (id == debug_text_level)
+        return out + sprintf(out, "debug_text");
     if (id >> 16 == 0x3C02 && function > 0 && function < tran_api_count) {
         end = out + sprintf(out, "%s", tran_api_names[function]);
     } else if (id >> 24 == 0x14 && (class_ = find_class(number)) != NULL) {

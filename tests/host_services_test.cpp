@@ -86,10 +86,12 @@ TEST(TraceService, NamesTheFunctionOrClassOfEachId) {
         {0x14130000, "csgl_sync_lock_shared"}, {0x14140000, "csgl_sync_monitor"},
         {0x14160000, "csgl_sync_sema_private"}, {0x14170000, "csgl_sync_sema_shared"},
         {0x141B0000, "exc_t"}, {0x141B0100, "exc_t::exc_t"}, {0x141B0107, "exc_t::exc_t+0x07"},
+        // The debug level a global formatter writes as the id: that value only.
+        {0xC8110000, "debug_text"},
         // Not ids of the library: no such function, class or component.
         {0x3C020000, "unknown"}, {0x3C021200, "unknown"}, {0x3C030100, "unknown"},
-        {0x14150000, "unknown"}, {0x15030000, "unknown"}, {0xC8110000, "unknown"},
-        {0x0, "unknown"}};
+        {0x14150000, "unknown"}, {0x15030000, "unknown"}, {0xC8110001, "unknown"},
+        {0xC8120000, "unknown"}, {0x0, "unknown"}};
     std::ifstream in(trace.path);
     in.seekg(0, std::ios::end);
     for (const auto& [id, name] : names) {

@@ -106,8 +106,10 @@ csgl_file::csgl_file(const char* name, action_indicator action, access_requested
 
 csgl_file::csgl_file(int handle) : handle_(duplicate_handle(handle)) {}
 
+// A copy is recorded as every other new handle is, without naming its
+// source: the base's default constructor, not its copy constructor.
 csgl_file::csgl_file(const csgl_file& other)
-    : csgl_ban_assignment(other), cstr_class(other), handle_(duplicate_handle(other.handle_)) {}
+    : csgl_ban_assignment(other), cstr_class(), handle_(duplicate_handle(other.handle_)) {}
 
 csgl_file::~csgl_file() { close(handle_); }
 

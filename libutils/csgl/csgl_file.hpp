@@ -67,7 +67,8 @@ public:
               access_denied_indicator denied);
     // Takes a duplicate of `handle`; the caller keeps its own.
     explicit csgl_file(int handle);
-    // Takes a duplicate of `other`'s descriptor.
+    // Takes a duplicate of `other`'s descriptor.  Traced as a new handle:
+    // its creation record names no source.
     csgl_file(const csgl_file& other);
     // Closes the descriptor; a failure of close is ignored.
     ~csgl_file();

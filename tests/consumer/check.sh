@@ -1,16 +1,22 @@
 #!/usr/bin/env bash
 # Builds the consumer programs of this folder (c/, cxx/) against an
 # installed libtransys, each through find_package(transys) and through
-# pkg-config, and runs them.  The library comes from either
+# pkg-config, and runs them as a user would: no LD_LIBRARY_PATH, the
+# library found through the program's run path, the host stand-ins through
+# the library's own ($ORIGIN).  The library comes from either
 #
 #   check.sh install BUILD_DIR WORK_DIR   `cmake --install BUILD_DIR` into
 #                                         WORK_DIR/prefix
 #   check.sh package BUILD_DIR WORK_DIR   the build's Debian packages, made
-#                                         with cpack and unpacked with
-#                                         `dpkg -x` into WORK_DIR/root;
-#                                         their names, architecture,
-#                                         dependencies and the runtime
-#                                         package's files are checked first
+#                                         by BUILD_DIR/debian_packages.cmake
+#                                         and unpacked with `dpkg -x` into
+#                                         WORK_DIR/root; their control
+#                                         fields and the files of the
+#                                         library folder are checked first
+#
+# Before the programs, the installed libraries' sonames, dependencies and
+# run paths are checked, and every installed header must compile on its
+# own (C++, and C99 for the .h headers).
 #
 # WORK_DIR is emptied first.  The environment describes the target:
 #   TRANSYS_LIBDIR     the library folder below the prefix (lib/x86_64-linux-gnu)
@@ -23,6 +29,8 @@ mode=$1 build=$2 work=$3
 here=$(cd "$(dirname "$0")" && pwd)
 read -r -a emulator <<<"${TRANSYS_EMULATOR:-}"
 read -r -a flags <<<"${TRANSYS_FLAGS:-}"
+# A user's shell does not point the loader at the tree.
+unset LD_LIBRARY_PATH
 
 rm -rf "$work"
 mkdir -p "$work"
@@ -37,20 +45,6 @@ quietly() {
     fi
 }
 
-# The consumer program must print exactly its success line.
-run() {
-    local program=$1 expected=$2 output
-    if ! output=$(LD_LIBRARY_PATH=$libdir "${emulator[@]}" "$program"); then
-        echo "failed: $program"
-        exit 1
-    fi
-    if [ "$output" != "$expected" ]; then
-        echo "unexpected output of $program: '$output'"
-        exit 1
-    fi
-    echo "passed: $program"
-}
-
 # Fails unless `actual` equals `expected`, naming `what`.
 same() {
     if [ "$2" != "$3" ]; then
@@ -59,34 +53,91 @@ same() {
     fi
 }
 
+# The files of a package that are not directories, as "path" or
+# "path -> target", the headers left out.
+package_files() {
+    dpkg-deb -c "$1" |
+        awk '$1 !~ /^d/ && $6 !~ "^./usr/include/transys/" {
+                 $1 = $2 = $3 = $4 = $5 = ""; sub(/^ +/, ""); print }' |
+        sort
+}
+
+# The soname, the libraries of this project needed and the run path.
+dynamic_section() {
+    readelf -d "$1" | awk '
+        { value = $NF; gsub(/^\[|\]$/, "", value) }
+        /\(SONAME\)/ { print "soname " value }
+        /\(NEEDED\)/ && value ~ /^lib(transys|trc|message)\./ { print "needs " value }
+        /\((RUNPATH|RPATH)\)/ { print tolower(substr($2, 2, length($2) - 2)) " " value }'
+}
+
+# The program must print exactly its success line, and the loader must
+# have taken the library and the stand-ins from the tree under test.
+run() {
+    local program=$1 expected=$2 output interpreter library
+    if ! output=$("${emulator[@]}" "$program"); then
+        echo "failed: $program"
+        exit 1
+    fi
+    same "output of $program" "$output" "$expected"
+    interpreter=$(readelf -l "$program" | sed -n 's/.*Requesting program interpreter: \(.*\)]$/\1/p')
+    for library in libtransys.so.1 libtrc.so.1 libmessage.so.1; do
+        local found
+        found=$("${emulator[@]}" "$interpreter" --list "$program" |
+                    awk -v name="$library" '$1 == name { print $3 }')
+        same "the folder $program finds $library in" "$(realpath -m "$(dirname "$found")")" \
+            "$(realpath "$libdir")"
+    done
+    echo "passed: $program"
+}
+
 case $mode in
 install)
     prefix=$work/prefix
     quietly cmake --install "$build" --prefix "$prefix"
     ;;
 package)
-    quietly cpack --config "$build/CPackConfig.cmake" -B "$work/debs"
+    quietly cmake -D OUTPUT_DIR="$work/debs" -P "$build/debian_packages.cmake"
     version=1.0-1
     runtime=$work/debs/libtransys1_${version}_$TRANSYS_ARCH.deb
     development=$work/debs/libtransys-dev_${version}_$TRANSYS_ARCH.deb
     same "libtransys1 control fields" \
-        "$(dpkg-deb -f "$runtime" Package Version Architecture Depends)" \
+        "$(dpkg-deb -f "$runtime" Package Version Architecture Multi-Arch Depends Section)" \
         "Package: libtransys1
 Version: $version
 Architecture: $TRANSYS_ARCH
-Depends: libc6 (>= 2.34), libgcc-s1 (>= 3.0), libstdc++6 (>= 5.2)"
+Multi-Arch: same
+Depends: libc6 (>= 2.34), libgcc-s1 (>= 3.0), libstdc++6 (>= 5.2)
+Section: libs"
     same "libtransys-dev control fields" \
-        "$(dpkg-deb -f "$development" Package Version Architecture Depends)" \
+        "$(dpkg-deb -f "$development" Package Version Architecture Multi-Arch Depends Section)" \
         "Package: libtransys-dev
 Version: $version
 Architecture: $TRANSYS_ARCH
-Depends: libtransys1 (= $version)"
-    same "libtransys1 files" \
-        "$(dpkg-deb -c "$runtime" | awk '$1 !~ /^d/ { $1 = $2 = $3 = $4 = $5 = ""; sub(/^ +/, ""); print }' | sort)" \
-        "./usr/$TRANSYS_LIBDIR/libmessage.so
-./usr/$TRANSYS_LIBDIR/libtransys.so.1 -> libtransys.so.1.0
-./usr/$TRANSYS_LIBDIR/libtransys.so.1.0
-./usr/$TRANSYS_LIBDIR/libtrc.so"
+Multi-Arch: same
+Depends: libtransys1 (= $version)
+Section: libdevel"
+    same "libtransys1 shlibs" "$(dpkg-deb --info "$runtime" shlibs)" \
+        "libtransys 1 libtransys1 (>= $version)
+libtrc 1 libtransys1 (>= $version)
+libmessage 1 libtransys1 (>= $version)"
+    lib=./usr/$TRANSYS_LIBDIR
+    same "libtransys1 files" "$(package_files "$runtime")" \
+        "$lib/libmessage.so.1 -> libmessage.so.1.0
+$lib/libmessage.so.1.0
+$lib/libtransys.so.1 -> libtransys.so.1.0
+$lib/libtransys.so.1.0
+$lib/libtrc.so.1 -> libtrc.so.1.0
+$lib/libtrc.so.1.0"
+    same "libtransys-dev files besides the headers" "$(package_files "$development")" \
+        "$lib/cmake/transys/transysConfig.cmake
+$lib/cmake/transys/transysConfigVersion.cmake
+$lib/cmake/transys/transysTargets-relwithdebinfo.cmake
+$lib/cmake/transys/transysTargets.cmake
+$lib/libmessage.so -> libmessage.so.1
+$lib/libtransys.so -> libtransys.so.1
+$lib/libtrc.so -> libtrc.so.1
+$lib/pkgconfig/transys.pc"
     for deb in "$runtime" "$development"; do
         quietly dpkg -x "$deb" "$work/root"
     done
@@ -99,11 +150,31 @@ Depends: libtransys1 (= $version)"
 esac
 libdir=$prefix/$TRANSYS_LIBDIR
 
+same "libtransys.so.1" "$(dynamic_section "$libdir/libtransys.so.1")" \
+    "needs libtrc.so.1
+needs libmessage.so.1
+soname libtransys.so.1
+runpath \$ORIGIN"
+for stand_in in libtrc libmessage; do
+    same "$stand_in.so.1" "$(dynamic_section "$libdir/$stand_in.so.1")" "soname $stand_in.so.1"
+done
+
+# Every installed header compiles on its own: what it includes is installed.
+includes=$prefix/include/transys
+while read -r header; do
+    quietly "$TRANSYS_CXX" -std=c++17 "${flags[@]}" -Wall -Wextra -Werror -pedantic \
+        -fsyntax-only -I "$includes" -x c++ "$header"
+    if [[ $header == *.h ]]; then
+        quietly "$TRANSYS_CC" -std=c99 "${flags[@]}" -Wall -Wextra -Werror -pedantic \
+            -fsyntax-only -I "$includes" -x c "$header"
+    fi
+done < <(find "$includes" -type f)
+
 for language in c cxx; do
     consumer=consumer_$language
     expected="$consumer: all checks passed"
 
-    # find_package(transys)
+    # find_package(transys), with CMake's default run path.
     toolchain=()
     [ -z "${TRANSYS_TOOLCHAIN:-}" ] || toolchain=(-DCMAKE_TOOLCHAIN_FILE="$TRANSYS_TOOLCHAIN")
     if [ $language = c ]; then
@@ -116,7 +187,8 @@ for language in c cxx; do
     quietly cmake --build "$work/$language-cmake"
     run "$work/$language-cmake/$consumer" "$expected"
 
-    # pkg-config, looking at this prefix only
+    # pkg-config, looking at this prefix only, with the run path of its
+    # library folder.
     export PKG_CONFIG_LIBDIR=$libdir/pkgconfig
     read -r -a transys_flags <<<"$(pkg-config --cflags --libs transys)"
     if [ $language = c ]; then
@@ -125,6 +197,7 @@ for language in c cxx; do
         compile=("$TRANSYS_CXX" -std=c++17 "$here/cxx/main.cpp")
     fi
     quietly "${compile[@]}" "${flags[@]}" -Wall -Wextra -Werror -pedantic \
-        "${transys_flags[@]}" -o "$work/$consumer-pkgconfig"
+        "${transys_flags[@]}" -Wl,-rpath,"$(pkg-config --variable=libdir transys)" \
+        -o "$work/$consumer-pkgconfig"
     run "$work/$consumer-pkgconfig" "$expected"
 done
