@@ -272,8 +272,8 @@ class Run(unittest.TestCase):
             self.assertEqual(seen, wanted)
 
     def test_tree_untouched_and_copy_restored(self):
-        self.assertEqual((self.tree / "src/calc.c").read_text(), CALC_C)
-        self.assertEqual((self.workdir / "src/src/calc.c").read_text(), CALC_C)
+        self.assertEqual((self.tree / "src/calc.c").read_bytes(), CALC_C.encode())
+        self.assertEqual((self.workdir / "src/src/calc.c").read_bytes(), CALC_C.encode())
         self.assertFalse((self.tree / "build").exists())
 
     def test_interrupt_restores_the_file_and_ends_the_tests(self):
@@ -306,7 +306,7 @@ class Run(unittest.TestCase):
         self.assertEqual(process.returncode, 130, stderr)
         self.assertEqual(stdout.splitlines(),
                          RUN_LINES[:7] + ["mutants: 6 killed, 1 survived, 0 invalid, score 85.7%"])
-        self.assertEqual(copy.read_text(), CALC_C)
+        self.assertEqual(copy.read_bytes(), CALC_C.encode())
         self.assertEqual(self.running_test_programs(), [])
 
     def running_test_programs(self):
