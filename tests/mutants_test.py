@@ -276,17 +276,41 @@ class Run(unittest.TestCase):
         self.assertEqual((self.workdir / "src/src/calc.c").read_bytes(), CALC_C.encode())
         self.assertFalse((self.tree / "build").exists())
 
-    def test_interrupt_restores_the_file_and_ends_the_tests(self):
+    def test_ctrl_c_restores_the_file_and_ends_the_tests(self):
         # Interrupted while the mutant that loops is being tested, the run
         # reports what it finished, writes the file back, leaves no test
-        # running and exits with 130.
+        # running and exits with 128 + SIGINT.
+        status, stdout = self.interrupt_the_looping_mutant(signal.SIGINT, "--count", "0",
+                                                           "--seed", "3")
+        self.assertEqual(status, 130)
+        self.assertEqual(stdout.splitlines(),
+                         RUN_LINES[:7] + ["mutants: 6 killed, 1 survived, 0 invalid, score 85.7%"])
+
+    def test_sigterm_ends_the_run_the_same_way(self):
+        # Seed 17 chooses the looping mutant alone.
+        report = self.folder / "terminated.json"
+        status, stdout = self.interrupt_the_looping_mutant(
+            signal.SIGTERM, "--count", "1", "--seed", "17", "--json", str(report))
+        self.assertEqual(status, 143)
+        self.assertEqual(stdout, "mutants: 0 killed, 0 survived, 0 invalid, score n/a\n")
+        summary = json.loads(report.read_text())
+        self.assertEqual((summary["chosen"], summary["interrupted"], summary["mutants"]),
+                         (1, True, []))
+
+    def interrupt_the_looping_mutant(self, signum, *arguments):
+        """Runs the tool until the mutant that deletes 'n /= divisor;' is
+        being tested, sends it `signum` and returns its exit status and
+        output, once the copy holds the original again and no test program
+        runs."""
         copy = self.workdir / "src/src/calc.c"
         looping = CALC_C.replace("n /= divisor;", "", 1)
         process = subprocess.Popen(
             [sys.executable, str(TOOL), "--root", str(self.tree), "--sources", "src/calc.c",
-             "--count", "0", "--seed", "3", "--preset", "fixture", "--timeout", "60",
-             "--workdir", str(self.workdir)],
-            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+             "--preset", "fixture", "--timeout", "60", "--workdir", str(self.workdir),
+             *arguments],
+            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+            # A test command may have inherited an ignored SIGINT.
+            preexec_fn=lambda: signal.signal(signal.SIGINT, signal.SIG_DFL))
         try:
             deadline = time.monotonic() + 120
             while copy.read_text() != looping:
@@ -297,17 +321,16 @@ class Run(unittest.TestCase):
             while not self.running_test_programs():
                 self.assertLess(time.monotonic(), deadline, "the looping test never started")
                 time.sleep(0.02)
-            process.send_signal(signal.SIGINT)
+            process.send_signal(signum)
             stdout, stderr = process.communicate(timeout=30)
         finally:
             if process.poll() is None:
                 process.kill()
                 process.communicate()
-        self.assertEqual(process.returncode, 130, stderr)
-        self.assertEqual(stdout.splitlines(),
-                         RUN_LINES[:7] + ["mutants: 6 killed, 1 survived, 0 invalid, score 85.7%"])
+        self.assertIn("every file restored", stderr)
         self.assertEqual(copy.read_bytes(), CALC_C.encode())
         self.assertEqual(self.running_test_programs(), [])
+        return process.returncode, stdout
 
     def running_test_programs(self):
         """The processes running this fixture's test program."""
