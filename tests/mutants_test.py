@@ -119,6 +119,12 @@ int pick(const std::map<int, std::map<int, T>>& table, T* item) {
     if (shifted > 0) call(text);
     return ::pick(table) ? 0x10 : 0x11;
 }
+
+class sink {
+public:
+    virtual void put(char c) = 0;
+    virtual ~sink() noexcept(false);
+};
 """,
 }
 
@@ -171,7 +177,8 @@ class Listing(unittest.TestCase):
         # header and arguments, '>>' closing two templates, '<<', '<<=',
         # '->', '+=', '++', '::', the string and the character, the unary
         # minus, the insides of static_assert, 17 and 0x11 (above 16), the
-        # call over two lines, the declarations and the returns.
+        # call over two lines, the declarations, the returns, the pure
+        # specifier and the exception specification.
         self.assertEqual(self.listed("--sources", "src/tricky.cpp", "--count", "0"), [
             "src/tricky.cpp:11: '1' -> '0'",
             "src/tricky.cpp:11: '1' -> '2'",
