@@ -49,7 +49,7 @@
  *   trc entry tran_api_create_transaction text="conn 0x0804d2a8" type=0x03200000 id=0x3c020200 obj=0x00000000
  *   trc exit tran_api_create_transaction code=68 type=0x030b0000 id=0x3c020200 obj=0x00000000
  *   trc created csgl_sync_lock_private - type=0x021e0000 id=0x14120000 obj=0x0804c1a0
- *   trc text debug_text text="tran_api_conn_list_new failed!\n" type=0x03070000 id=0xc8110000 obj=0x00000000
+ *   trc text debug_text text="a debug text" type=0x03070000 id=0xc8110000 obj=0x00000000
  */
 #define _POSIX_C_SOURCE 200809L
 
