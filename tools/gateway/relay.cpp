@@ -125,7 +125,9 @@ void relay::read_side(side which)
             continue;
         if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
             return;
-        if (client)
+        if (client && got == 0)
+            client_eof_ = true;  // settled once the bytes before it are used
+        else if (client)
             client_gone();
         else
             backend_failed(got == 0 ? "the directory closed the connection"
@@ -138,7 +140,7 @@ void relay::read_side(side which)
 bool relay::can_read(side which) const
 {
     if (which == side::client)
-        return client_fd_ >= 0 && !client_done_ && backend_fd_ >= 0 && !backend_connecting_ &&
+        return client_fd_ >= 0 && !client_done_ && !client_eof_ && backend_fd_ >= 0 && !backend_connecting_ &&
                !backend_done_ && phase_ != phase::aborting &&
                to_backend_.size() < queue_bound &&
                client_in_.size() < context_.settings.max_message + read_chunk;
@@ -185,8 +187,11 @@ void relay::process_client_input()
     while (client_fd_ >= 0 && !client_done_ && phase_ != phase::aborting &&
            to_backend_.size() < queue_bound && !client_in_.empty()) {
         const frame next = frame_message(client_in_.view(), context_.settings.max_message);
-        if (next.state == frame::status::need_more)
+        if (next.state == frame::status::need_more) {
+            if (client_eof_)
+                refuse_client(LDAP_PROTOCOL_ERROR, "the connection ended inside a message");
             return;
+        }
         if (next.state == frame::status::too_long) {
             refuse_client(LDAP_PROTOCOL_ERROR,
                           "the message announces " + std::to_string(next.length) +
@@ -201,6 +206,8 @@ void relay::process_client_input()
         handle_request(client_in_.view().substr(0, next.length));
         client_in_.consume(next.length);
     }
+    if (client_eof_ && client_fd_ >= 0 && !client_done_ && client_in_.empty())
+        client_gone();
 }
 
 void relay::process_backend_input()

@@ -107,6 +107,7 @@ private:
     bool notify_after_start_ = false;  // timed out while it starts
     ber_int_t next_own_id_ = first_own_message_id;
 
+    bool client_eof_ = false;    // the client sent all it will send
     bool client_done_ = false;   // read nothing more; close once written out
     bool backend_done_ = false;  // close once nothing is awaited
     bool shutting_down_ = false;
