@@ -15,11 +15,29 @@ void connection_registry::add(connection_record& record, io_thread& owner)
     entries_[record.connection.conn_id] = entry{ &record, &owner };
 }
 
+int connection_registry::register_transaction(connection_record& record, std::string* refusal)
+{
+    const std::lock_guard<std::mutex> lock(library_error_mutex_);
+    const int result = tran_api_create_transaction(&record.connection);
+    if (result != 0) {
+        *refusal = tran_api_system_err();
+        if (!refusal->empty() && refusal->back() == '\n')
+            refusal->pop_back();
+    }
+    return result;
+}
+
+void connection_registry::end_transaction(int conn_id)
+{
+    const std::lock_guard<std::mutex> lock(library_error_mutex_);
+    tran_api_delete_transaction(conn_id);
+}
+
 void connection_registry::remove(const connection_record& record, bool may_be_registered)
 {
     const std::lock_guard<std::mutex> lock(mutex_);
     if (may_be_registered)
-        tran_api_delete_transaction(record.connection.conn_id);
+        end_transaction(record.connection.conn_id);
     entries_.erase(record.connection.conn_id);
 }
 

@@ -37,8 +37,8 @@ struct connection_record {
 // reading of the list it returns, and around the removal of a registration
 // with the forgetting of its record.  A record is freed only after it is
 // forgotten, so every pointer the sweep hands back is alive while it is
-// read.  Registering a transaction needs no lock: the record exists then.
-// Thread-safe.
+// read.  Registering a transaction needs no such lock: the record exists
+// then.  Thread-safe.
 class connection_registry {
 public:
     // Called for each timed-out connection, with the registry locked: it must
@@ -47,6 +47,11 @@ public:
         std::function<void(io_thread& owner, int conn_id, std::uint64_t serial)>;
 
     void add(connection_record& record, io_thread& owner);
+    // Registers a transaction for the record: the library's result, and
+    // for a refusal its last-error text without the final newline.
+    int register_transaction(connection_record& record, std::string* refusal);
+    // Removes the connection's registration, when it has one.
+    void end_transaction(int conn_id);
     // Removes the connection's registration in the library (when it may
     // have one) and forgets the record; the caller may free it afterwards.
     void remove(const connection_record& record, bool may_be_registered);
@@ -61,6 +66,10 @@ private:
     };
     std::mutex mutex_;
     std::unordered_map<int, entry> entries_;
+    // The library's last-error text belongs to whichever thread failed
+    // last: every call that may replace it, with the reading of it, holds
+    // this (taken after mutex_ when both are).
+    std::mutex library_error_mutex_;
 };
 
 }  // namespace gateway

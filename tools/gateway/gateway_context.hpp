@@ -11,7 +11,6 @@
 
 #include <atomic>
 #include <ctime>
-#include <mutex>
 
 namespace gateway {
 
@@ -24,9 +23,6 @@ struct gateway_context {
     connection_registry registry;
     // Connection ids, unique in the process.
     std::atomic<int> next_conn_id{ 1 };
-    // The library's last-error text belongs to whichever thread failed
-    // last: a registration and the reading of its refusal text hold this.
-    std::mutex registration_mutex;
 };
 
 // The clock of transaction stamps and of the sweep: whole seconds of

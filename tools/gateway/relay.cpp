@@ -1,6 +1,5 @@
 #include "tools/gateway/relay.hpp"
 
-#include "libtransys/tran_api.h"
 #include "tools/gateway/gateway_context.hpp"
 #include "tools/gateway/gateway_log.hpp"
 #include "tools/gateway/io_thread.hpp"
@@ -24,13 +23,6 @@ constexpr std::size_t read_chunk = 65536;
 // Reads per readiness report, so that one busy peer cannot starve others.
 constexpr int reads_per_event = 4;
 constexpr long long connect_timeout_milliseconds = 10000;
-
-std::string without_final_newline(std::string text)
-{
-    if (!text.empty() && text.back() == '\n')
-        text.pop_back();
-    return text;
-}
 
 const char* outcome_name(bool commit) { return commit ? "commit" : "abort"; }
 
@@ -277,21 +269,15 @@ void relay::handle_request(std::string_view message)
 void relay::start_transaction(const request& start, std::string_view message)
 {
     const bool running = phase_ != phase::none;
-    int result = 0;
+    // A refused second start must not renew the age of the running one.
+    if (!running)
+        record_->connection.txn_stamp = monotonic_seconds();
     std::string refusal;
-    {
-        const std::lock_guard<std::mutex> lock(context_.registration_mutex);
-        // A refused second start must not renew the age of the running one.
-        if (!running)
-            record_->connection.txn_stamp = monotonic_seconds();
-        result = tran_api_create_transaction(&record_->connection);
-        if (result != 0)
-            refusal = without_final_newline(tran_api_system_err());
-    }
+    int result = context_.registry.register_transaction(*record_, &refusal);
     if (result == 0 && running) {
         // The sweep removed the running transaction a moment ago and its
         // abort is on its way: the directory would answer busy too.
-        tran_api_delete_transaction(conn_id());
+        context_.registry.end_transaction(conn_id());
         result = LDAP_BUSY;
         refusal = "the connection's transaction is being aborted";
     }
@@ -352,7 +338,7 @@ void relay::handle_response(std::string_view message)
 
 void relay::end_registration()
 {
-    tran_api_delete_transaction(conn_id());
+    context_.registry.end_transaction(conn_id());
     registered_ = false;
     phase_ = phase::none;
 }
