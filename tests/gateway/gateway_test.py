@@ -148,6 +148,25 @@ def duplicate_start():
         ended = client.request(wire.end_transaction(4))
         check((ended["id"], ended["code"]), (4, 0), "commit")
         check("kept" in people(URI), True, "committed entry")
+        check(client.request(wire.start_transaction(5))["code"], 0, "start after the end")
+        client.close()
+        check(gateway.stop(), 0, "exit status")
+
+
+def age_kept():
+    """A refused second start does not renew the running transaction's age:
+    with a 4-second limit and the second start 3.5 seconds in, the notice
+    comes at most 6 seconds after the first start (whole seconds, a sweep a
+    second) where a renewed age would need at least 7.5."""
+    with wire.Gateway(GATEWAY, URI, "--tlimit", "4", "--sweep", "1") as gateway:
+        client = raw_client(gateway.uri)
+        started = time.monotonic()
+        check(client.request(wire.start_transaction(1))["code"], 0, "start")
+        time.sleep(3.5)
+        check(client.request(wire.start_transaction(2))["code"], 68, "second start")
+        notice = client.receive()
+        check((notice["name"], notice["code"]), (wire.ABORTED_TRANSACTION, 3), "notice")
+        check(time.monotonic() - started < 6.75, True, "notice after the first start's age")
         client.close()
         check(gateway.stop(), 0, "exit status")
 
@@ -272,7 +291,11 @@ def stop_aborts():
         check(client.request(held)["code"], 0, "queued add")
         check(gateway.stop(), 0, "exit status")
         expect_disconnection(client, 52, "the gateway is stopping")
-        check(gateway.lines[-1], "transys-gateway: stopped", "last log line")
+        check(gateway.lines[-3:], [
+            "transys-gateway: %s: transaction aborted: the gateway is stopping"
+            % client_text(client),
+            "transys-gateway: %s: connection 2 closed" % client_text(client),
+            "transys-gateway: stopped"], "last log lines")
     check(people(URI), ["Ada Lovelace", "Alan Turing"], "nothing written")
 
 
@@ -327,7 +350,8 @@ def flags():
 
 
 CASES = {case.__name__: case for case in [
-    commit_and_abort, transaction_limit, duplicate_start, update_limit, time_out, bad_input,
+    commit_and_abort, transaction_limit, duplicate_start, age_kept, update_limit, time_out,
+    bad_input,
     unreachable_directory, stop_aborts, many_clients, flags]}
 
 if __name__ == "__main__":

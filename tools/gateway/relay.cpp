@@ -383,8 +383,10 @@ void relay::time_out()
 void relay::shut_down()
 {
     shutting_down_ = true;
-    if (phase_ == phase::open)
+    if (phase_ == phase::open) {
+        log_line("%s: transaction aborted: the gateway is stopping", record_->text.c_str());
         abort_transaction();
+    }
     else if (phase_ == phase::start_pending)
         abort_after_start_ = true;
     if (client_fd_ >= 0 && !client_done_)
