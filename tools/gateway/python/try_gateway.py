@@ -26,7 +26,7 @@ PEOPLE = "ou=people," + BASE
 
 def people_ldif(*names):
     return "".join("dn: cn=%s,%s\nchangetype: add\nobjectClass: person\ncn: %s\nsn: %s\n\n"
-                   % (name, PEOPLE, name, name) for name in names)
+                   % (name, PEOPLE, name, name.split()[-1]) for name in names)
 
 
 def modify_command(uri, transaction):
