@@ -24,6 +24,7 @@ public:
 
     void append(std::string_view more) { bytes_.insert(bytes_.end(), more.begin(), more.end()); }
 
+    // Drops the first `count` bytes; `count` is at most size().
     void consume(std::size_t count)
     {
         head_ += count;

@@ -6,7 +6,6 @@
 
 #include <ldap.h>
 
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/epoll.h>
@@ -52,20 +51,19 @@ void relay::open()
                            SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (backend_fd_ < 0) {
         backend_failed(std::string("cannot make a socket: ") + std::strerror(errno));
-        return;
+    } else {
+        setsockopt(backend_fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        const int started =
+            ::connect(backend_fd_, reinterpret_cast<const sockaddr*>(&context_.backend_address),
+                      context_.backend_address_length);
+        backend_connecting_ = started != 0 && errno == EINPROGRESS;
+        if (started != 0 && !backend_connecting_)
+            backend_failed(std::strerror(errno));
+        else if (backend_connecting_)
+            deadline_ = monotonic_milliseconds() + connect_timeout_milliseconds;
     }
-    setsockopt(backend_fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    const int started = ::connect(backend_fd_,
-                                  reinterpret_cast<const sockaddr*>(&context_.backend_address),
-                                  context_.backend_address_length);
-    if (started != 0 && errno != EINPROGRESS) {
-        backend_failed(std::strerror(errno));
-        return;
-    }
-    backend_connecting_ = started != 0;
-    if (backend_connecting_)
-        deadline_ = monotonic_milliseconds() + connect_timeout_milliseconds;
-    settle();
+    // Also after a failure: the client's notice is written out from here.
+    pump();
 }
 
 void relay::on_ready(side which, std::uint32_t events)
@@ -196,6 +194,8 @@ void relay::process_client_input()
             return;
         }
         handle_request(client_in_.view().substr(0, next.length));
+        if (client_fd_ < 0)
+            return;
         client_in_.consume(next.length);
     }
     if (client_eof_ && client_fd_ >= 0 && !client_done_ && client_in_.empty())
@@ -213,6 +213,8 @@ void relay::process_backend_input()
             return;
         }
         handle_response(backend_in_.view().substr(0, next.length));
+        if (backend_fd_ < 0)
+            return;  // closed on the way, its input with it
         backend_in_.consume(next.length);
     }
 }
@@ -427,7 +429,6 @@ void relay::refuse_client(ber_int_t result_code, const std::string& text)
 {
     log_line("%s: refused: %d %s", record_->text.c_str(), result_code, text.c_str());
     send_to_client(build_notice_of_disconnection(result_code, text));
-    client_in_.clear();
     client_done_ = true;
     backend_done_ = true;
     begin_closing();
@@ -435,8 +436,7 @@ void relay::refuse_client(ber_int_t result_code, const std::string& text)
 
 void relay::backend_failed(const std::string& why)
 {
-    if (backend_fd_ >= 0 || backend_connecting_)
-        log_line("%s: directory connection lost: %s", record_->text.c_str(), why.c_str());
+    log_line("%s: directory connection failed: %s", record_->text.c_str(), why.c_str());
     close_side(side::backend);
     if (client_fd_ >= 0 && !client_done_)
         send_to_client(build_notice_of_disconnection(
