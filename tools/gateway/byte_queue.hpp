@@ -1,0 +1,67 @@
+// Bytes received and not yet used, or waiting to be sent: a queue that
+// grows at its end and is consumed from its front.
+#ifndef TOOLS_GATEWAY_BYTE_QUEUE_HPP
+#define TOOLS_GATEWAY_BYTE_QUEUE_HPP
+
+#include <unistd.h>
+
+#include <cstddef>
+#include <string_view>
+#include <vector>
+
+namespace gateway {
+
+// Used by one thread.  Its size is whatever its owner lets it grow to: the
+// relay bounds each queue.
+class byte_queue {
+public:
+    std::string_view view() const
+    {
+        return std::string_view(bytes_.data() + head_, bytes_.size() - head_);
+    }
+    std::size_t size() const { return bytes_.size() - head_; }
+    bool empty() const { return size() == 0; }
+
+    void append(std::string_view more) { bytes_.insert(bytes_.end(), more.begin(), more.end()); }
+
+    // Drops the first `count` bytes; `count` is at most size().
+    void consume(std::size_t count)
+    {
+        head_ += count;
+        if (head_ == bytes_.size()) {
+            clear();
+        } else if (head_ >= compact_from && head_ * 2 >= bytes_.size()) {
+            bytes_.erase(bytes_.begin(), bytes_.begin() + static_cast<std::ptrdiff_t>(head_));
+            head_ = 0;
+        }
+    }
+
+    // Reads at most `most` bytes from `fd` onto the end: read(2)'s result.
+    ssize_t read_from(int fd, std::size_t most)
+    {
+        const std::size_t before = bytes_.size();
+        bytes_.resize(before + most);
+        const ssize_t got = ::read(fd, bytes_.data() + before, most);
+        bytes_.resize(before + (got > 0 ? static_cast<std::size_t>(got) : 0));
+        return got;
+    }
+
+    // Empties the queue; the room a large message took is given back.
+    void clear()
+    {
+        bytes_.clear();
+        head_ = 0;
+        if (bytes_.capacity() > keep_at_most)
+            bytes_.shrink_to_fit();
+    }
+
+private:
+    static constexpr std::size_t compact_from = 65536;
+    static constexpr std::size_t keep_at_most = 1 << 20;
+    std::vector<char> bytes_;
+    std::size_t head_ = 0;
+};
+
+}  // namespace gateway
+
+#endif
