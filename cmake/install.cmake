@@ -29,7 +29,7 @@ install(TARGETS transys trc message EXPORT transys-targets
 
 # The public headers: the interface and every header it includes, and
 # nothing else.  Headers that only the library's own sources include
-# (csgl_allocation_size.hpp, cstr/trace_text.hpp, host/write_all.h) are
+# (csgl_allocation_size.hpp, trace/trace_text.hpp, host/write_all.h) are
 # not installed; a header that a public one starts to include joins this
 # list, or an installed header stops compiling on its own (the consumer
 # tests compile each).
@@ -43,8 +43,8 @@ set(transys_public_headers
   libtransys/tran_connection.hpp
   libtransys/tran_id.hpp
   libtransys/tran_system.hpp
+  libutils/base/export.h
   libutils/csgl/csgl_ban.hpp
-  libutils/csgl/csgl_common.hpp
   libutils/csgl/csgl_exc.hpp
   libutils/csgl/csgl_file.hpp
   libutils/csgl/csgl_local.hpp

@@ -23,9 +23,7 @@
 #define LIBTRANSYS_TRAN_API_H
 
 #include "host/connection.h"
-
-/* Puts a declaration into the shared library's exported interface. */
-#define TRAN_API_EXPORT __attribute__((visibility("default")))
+#include "libutils/base/export.h"
 
 #ifdef __cplusplus
 extern "C" {
@@ -41,37 +39,37 @@ typedef struct tran_api_conn_list {
 
 /* Creates the system mutex: 0, or 1 when that fails.  A second call keeps
  * the mutex and returns 0. */
-TRAN_API_EXPORT int tran_api_system_init(void);
+TRANSYS_EXPORT int tran_api_system_init(void);
 
 /* Registers a transaction for `conn` under its connection id: 0, 1, 4, 68
  * or 80.  The table keeps the pointer; `conn` must outlive the entry. */
-TRAN_API_EXPORT int tran_api_create_transaction(_Connection* conn);
+TRANSYS_EXPORT int tran_api_create_transaction(_Connection* conn);
 /* Removes the transaction of connection `conn_id`: 0 (also when there is
  * none), 1 before tran_api_system_init, or 80. */
-TRAN_API_EXPORT int tran_api_delete_transaction(int conn_id);
+TRANSYS_EXPORT int tran_api_delete_transaction(int conn_id);
 
 /* The three limits; any value is accepted.  The operation limit (default 5)
  * is stored for the server.  The transaction limit (default 20) bounds the
  * number of open transactions; 0 or a negative value means no limit.  The
  * time limit (default 300, in the unit of the server's times) bounds a
  * transaction's age; 0 means no time-out. */
-TRAN_API_EXPORT void tran_api_set_maxop(int maxop);
-TRAN_API_EXPORT void tran_api_set_maxnum(int maxnum);
-TRAN_API_EXPORT void tran_api_set_tlimit(long tlimit);
-TRAN_API_EXPORT int tran_api_system_maxop(void);
-TRAN_API_EXPORT int tran_api_system_maxnum(void);
-TRAN_API_EXPORT long tran_api_system_tlimit(void);
+TRANSYS_EXPORT void tran_api_set_maxop(int maxop);
+TRANSYS_EXPORT void tran_api_set_maxnum(int maxnum);
+TRANSYS_EXPORT void tran_api_set_tlimit(long tlimit);
+TRANSYS_EXPORT int tran_api_system_maxop(void);
+TRANSYS_EXPORT int tran_api_system_maxnum(void);
+TRANSYS_EXPORT long tran_api_system_tlimit(void);
 
 /* Takes and releases the system mutex (not recursive).  Failures only
  * change the last-error text. */
-TRAN_API_EXPORT void tran_api_system_lock(void);
-TRAN_API_EXPORT void tran_api_system_unlock(void);
+TRANSYS_EXPORT void tran_api_system_lock(void);
+TRANSYS_EXPORT void tran_api_system_unlock(void);
 
 /* Replaces the last-error text with a copy of `text` (null: empty). */
-TRAN_API_EXPORT void tran_api_set_err(const char* text);
+TRANSYS_EXPORT void tran_api_set_err(const char* text);
 /* The last-error text, never null; valid until the text is next replaced.
  * Not to be freed. */
-TRAN_API_EXPORT const char* tran_api_system_err(void);
+TRANSYS_EXPORT const char* tran_api_system_err(void);
 
 /* Removes every transaction whose age, now minus its time stamp in signed
  * 32-bit arithmetic, is greater than the time limit, and returns their
@@ -84,15 +82,15 @@ TRAN_API_EXPORT const char* tran_api_system_err(void);
  * transactions it found timed out, and one registered after it is never
  * touched by it.  Each removal is traced as a call of
  * tran_api_delete_transaction. */
-TRAN_API_EXPORT tran_api_conn_list* tran_api_timeout_transactions(long now);
+TRANSYS_EXPORT tran_api_conn_list* tran_api_timeout_transactions(long now);
 
 /* A new node for `conn` with no successor, or null when out of memory. */
-TRAN_API_EXPORT tran_api_conn_list* tran_api_conn_list_new(_Connection* conn);
+TRANSYS_EXPORT tran_api_conn_list* tran_api_conn_list_new(_Connection* conn);
 /* Puts `node` at the front of `*head`: 0, or -1 when either is null. */
-TRAN_API_EXPORT int tran_api_conn_list_insert(tran_api_conn_list** head,
+TRANSYS_EXPORT int tran_api_conn_list_insert(tran_api_conn_list** head,
                                               tran_api_conn_list* node);
 /* Releases every node of the list; null does nothing. */
-TRAN_API_EXPORT void tran_api_conn_list_delete(tran_api_conn_list* head);
+TRANSYS_EXPORT void tran_api_conn_list_delete(tran_api_conn_list* head);
 
 #ifdef __cplusplus
 }

@@ -46,10 +46,10 @@
 #include "host/connection.h"
 #include "libtransys/tran_connection.hpp"
 #include "libtransys/tran_id.hpp"
-#include "libutils/csgl/csgl_common.hpp"
+#include "libutils/base/export.h"
 #include "libutils/csgl/csgl_string.hpp"
 
-class CSGL_EXPORT tran_system {
+class TRANSYS_EXPORT tran_system {
 public:
     using table = std::map<tran_id, tran_connection>;
 
@@ -62,7 +62,7 @@ public:
 
     // Creates the system mutex: 0, or 1 when pthread_mutex_init fails.
     int init();
-    CSGL_EXPORT bool initialised() const { return initialised_.load(std::memory_order_acquire); }
+    TRANSYS_EXPORT bool initialised() const { return initialised_.load(std::memory_order_acquire); }
 
     // Registers a transaction for `conn`: 0; 4 when the table already holds
     // the transaction limit (checked first; message 153 is printed after the
@@ -78,26 +78,26 @@ public:
     int system_unlock();
 
     // The operation limit, stored for the server and never consulted here.
-    CSGL_EXPORT void set_maxop(int maxop) { maxop_.store(maxop, std::memory_order_relaxed); }
-    CSGL_EXPORT int maxop() const { return maxop_.load(std::memory_order_relaxed); }
+    TRANSYS_EXPORT void set_maxop(int maxop) { maxop_.store(maxop, std::memory_order_relaxed); }
+    TRANSYS_EXPORT int maxop() const { return maxop_.load(std::memory_order_relaxed); }
     // The transaction limit; 0 or a negative value means no limit.
-    CSGL_EXPORT void set_maxnum(int maxnum) { maxnum_.store(maxnum, std::memory_order_relaxed); }
-    CSGL_EXPORT int maxnum() const { return maxnum_.load(std::memory_order_relaxed); }
+    TRANSYS_EXPORT void set_maxnum(int maxnum) { maxnum_.store(maxnum, std::memory_order_relaxed); }
+    TRANSYS_EXPORT int maxnum() const { return maxnum_.load(std::memory_order_relaxed); }
     // The time limit of the time-out sweep; 0 means no time-out.  Times are
     // 32-bit on every target: where long is wider, its upper half is not
     // kept.
-    CSGL_EXPORT void set_tlimit(long tlimit) {
+    TRANSYS_EXPORT void set_tlimit(long tlimit) {
         tlimit_.store(static_cast<std::int32_t>(tlimit), std::memory_order_relaxed);
     }
-    CSGL_EXPORT long tlimit() const { return tlimit_.load(std::memory_order_relaxed); }
+    TRANSYS_EXPORT long tlimit() const { return tlimit_.load(std::memory_order_relaxed); }
 
     // The last error keeps its text until the next error or set_err.
     void set_err(const csgl_string& text);
-    CSGL_EXPORT const csgl_string& err() const { return err_; }
+    TRANSYS_EXPORT const csgl_string& err() const { return err_; }
 
     // The map itself.  Walk or change it only while holding the system
     // mutex (a `pool_lock`), as the library's own sweep does.
-    CSGL_EXPORT table& pool() { return pool_; }
+    TRANSYS_EXPORT table& pool() { return pool_; }
 
     // Holds the system mutex for one walk or change of pool().  Before
     // init() there is no mutex and nothing to guard: the map is empty and
@@ -135,7 +135,7 @@ private:
 
 // The one table of the process, and the pointer through which every
 // function of the C interface reaches it (its address from the start).
-CSGL_EXPORT extern tran_system sys;
-CSGL_EXPORT extern tran_system* transys;
+TRANSYS_EXPORT extern tran_system sys;
+TRANSYS_EXPORT extern tran_system* transys;
 
 #endif

@@ -4,7 +4,7 @@
 #include <cstdint>
 
 #include "host/message.h"
-#include "libutils/cstr/trace_text.hpp"
+#include "libutils/trace/trace_text.hpp"
 
 ldtr_function_global ldtr_fun;
 

@@ -22,7 +22,7 @@
 #include <cstddef>
 
 #include "host/trc.h"
-#include "libutils/csgl/csgl_common.hpp"
+#include "libutils/base/export.h"
 
 // Record types of the directory trace: component in the top byte, kind in
 // the next.
@@ -46,23 +46,23 @@ constexpr std::size_t ldtr_text_area = 8192;
 
 // Starts the host trace service; for the server to call before it wants
 // records.  Hands back what trcInit() returned.
-CSGL_EXPORT int ldtr_init();
+TRANSYS_EXPORT int ldtr_init();
 
 // Formats `format` with `args` (the caller's va_list, passed untyped) and
 // writes it as a text record.
-CSGL_EXPORT void ldtr_write(unsigned long type, unsigned long id, const void* object,
+TRANSYS_EXPORT void ldtr_write(unsigned long type, unsigned long id, const void* object,
                             const char* format, void* args);
 // Writes a record without data.
-CSGL_EXPORT void ldtr_write(unsigned long type, unsigned long id, const void* object);
+TRANSYS_EXPORT void ldtr_write(unsigned long type, unsigned long id, const void* object);
 // Writes an exit record whose 4 data bytes are `code` as a signed 32-bit
 // value in host byte order.  Its kind is the error exit, (kind / 10 + 8),
 // when `trcEvents` has a bit of twice `mask` set and `code` is not 0, and
 // `kind` otherwise.
-CSGL_EXPORT void ldtr_exit_errcode(unsigned long id, unsigned long kind, unsigned long mask,
+TRANSYS_EXPORT void ldtr_exit_errcode(unsigned long id, unsigned long kind, unsigned long mask,
                                    long code, const void* object);
 
 // A formatter bound to one function id, record type and object.
-class CSGL_EXPORT ldtr_formater_local {
+class TRANSYS_EXPORT ldtr_formater_local {
 public:
     ldtr_formater_local(unsigned long id, unsigned long type, const void* object);
 
@@ -87,7 +87,7 @@ private:
 };
 
 // A formatter bound to a record type only; the id comes with each record.
-class CSGL_EXPORT ldtr_formater_global {
+class TRANSYS_EXPORT ldtr_formater_global {
 public:
     explicit ldtr_formater_global(unsigned long type);
 
@@ -105,13 +105,13 @@ private:
 };
 
 // The function object behind `ldtr_fun`: `ldtr_fun(type).debug(...)`.
-class CSGL_EXPORT ldtr_function_global {
+class TRANSYS_EXPORT ldtr_function_global {
 public:
     ldtr_function_global();
     ldtr_formater_global operator()(unsigned long type) const;
 };
 
-CSGL_EXPORT extern ldtr_function_global ldtr_fun;
+TRANSYS_EXPORT extern ldtr_function_global ldtr_fun;
 
 // The trace scope of one traced function, named by `ID`.  `Kind` is the
 // exit record kind and `Mask` the entry event bit (33 and 4096 throughout

@@ -4,10 +4,10 @@
 #ifndef LIBUTILS_CSGL_CSGL_BAN_HPP
 #define LIBUTILS_CSGL_CSGL_BAN_HPP
 
-#include "libutils/csgl/csgl_common.hpp"
+#include "libutils/base/export.h"
 
 // A class deriving from this can be copied but not assigned.
-class CSGL_EXPORT csgl_ban_assignment {
+class TRANSYS_EXPORT csgl_ban_assignment {
 public:
     csgl_ban_assignment() {}
     csgl_ban_assignment(const csgl_ban_assignment&) {}
@@ -17,7 +17,7 @@ private:
 };
 
 // A class deriving from this can be neither copied nor assigned.
-class CSGL_EXPORT csgl_ban_copy_and_assignment {
+class TRANSYS_EXPORT csgl_ban_copy_and_assignment {
 public:
     csgl_ban_copy_and_assignment() {}
 

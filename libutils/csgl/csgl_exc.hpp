@@ -21,7 +21,7 @@
 #include "libutils/csgl/csgl_message.hpp"
 #include "libutils/cstr/cstr.hpp"
 
-class CSGL_EXPORT exc_t : public cstr_class<35520512, 2048, 337313792, exc_t> {
+class TRANSYS_EXPORT exc_t : public cstr_class<35520512, 2048, 337313792, exc_t> {
 public:
     // `message_number` selects a catalogue message; 0 means none.  Throws
     // exc_not_enough_memory_t instead when the message cannot be allocated.
@@ -65,7 +65,7 @@ public:
 };
 
 // Family: failures of the running environment.
-class CSGL_EXPORT exc_runtime_t : public exc_t {
+class TRANSYS_EXPORT exc_runtime_t : public exc_t {
 public:
     exc_runtime_t(const char* file, int line, const char* text, unsigned long error,
                   int message_number);
@@ -74,7 +74,7 @@ public:
 };
 
 // Family: a resource ran out.
-class CSGL_EXPORT exc_not_enough_resources_t : public exc_runtime_t {
+class TRANSYS_EXPORT exc_not_enough_resources_t : public exc_runtime_t {
 public:
     exc_not_enough_resources_t(const char* file, int line, const char* text, unsigned long error,
                                int message_number);
@@ -83,7 +83,7 @@ public:
 };
 
 // ENOMEM; a failed allocation.
-class CSGL_EXPORT exc_not_enough_memory_t : public exc_not_enough_resources_t {
+class TRANSYS_EXPORT exc_not_enough_memory_t : public exc_not_enough_resources_t {
 public:
     static constexpr unsigned long fixed_code = 0x20000001;
     exc_not_enough_memory_t(const char* file, int line, const char* text, int message_number);
@@ -92,7 +92,7 @@ public:
 };
 
 // ENFILE, EMFILE, ENOLCK.
-class CSGL_EXPORT exc_not_enough_handles_t : public exc_not_enough_resources_t {
+class TRANSYS_EXPORT exc_not_enough_handles_t : public exc_not_enough_resources_t {
 public:
     static constexpr unsigned long fixed_code = 0x2003001D;
     exc_not_enough_handles_t(const char* file, int line, const char* text, int message_number);
@@ -101,7 +101,7 @@ public:
 };
 
 // ENOSPC, EDQUOT; a short write.
-class CSGL_EXPORT exc_not_enough_disk_t : public exc_not_enough_resources_t {
+class TRANSYS_EXPORT exc_not_enough_disk_t : public exc_not_enough_resources_t {
 public:
     static constexpr unsigned long fixed_code = 0x2003001C;
     exc_not_enough_disk_t(const char* file, int line, const char* text, int message_number);
@@ -110,7 +110,7 @@ public:
 };
 
 // the owner of a resource died.
-class CSGL_EXPORT exc_owner_died_t : public exc_runtime_t {
+class TRANSYS_EXPORT exc_owner_died_t : public exc_runtime_t {
 public:
     static constexpr unsigned long fixed_code = 0x20030021;
     exc_owner_died_t(const char* file, int line, const char* text, int message_number);
@@ -119,7 +119,7 @@ public:
 };
 
 // Family: waiting and scheduling.
-class CSGL_EXPORT exc_timing_t : public exc_runtime_t {
+class TRANSYS_EXPORT exc_timing_t : public exc_runtime_t {
 public:
     exc_timing_t(const char* file, int line, const char* text, unsigned long error,
                  int message_number);
@@ -128,7 +128,7 @@ public:
 };
 
 // EDEADLK.
-class CSGL_EXPORT exc_would_deadlock_t : public exc_timing_t {
+class TRANSYS_EXPORT exc_would_deadlock_t : public exc_timing_t {
 public:
     static constexpr unsigned long fixed_code = 0x20030020;
     exc_would_deadlock_t(const char* file, int line, const char* text, int message_number);
@@ -137,7 +137,7 @@ public:
 };
 
 // EAGAIN, EBUSY, ETXTBSY.
-class CSGL_EXPORT exc_object_busy_t : public exc_timing_t {
+class TRANSYS_EXPORT exc_object_busy_t : public exc_timing_t {
 public:
     static constexpr unsigned long fixed_code = 0x2003001F;
     exc_object_busy_t(const char* file, int line, const char* text, int message_number);
@@ -146,7 +146,7 @@ public:
 };
 
 // a wait timed out.
-class CSGL_EXPORT exc_timeout_t : public exc_timing_t {
+class TRANSYS_EXPORT exc_timeout_t : public exc_timing_t {
 public:
     static constexpr unsigned long fixed_code = 0x20000002;
     exc_timeout_t(const char* file, int line, const char* text, int message_number);
@@ -155,7 +155,7 @@ public:
 };
 
 // a wait was interrupted.
-class CSGL_EXPORT exc_interrupt_t : public exc_timing_t {
+class TRANSYS_EXPORT exc_interrupt_t : public exc_timing_t {
 public:
     static constexpr unsigned long fixed_code = 0x2003001E;
     exc_interrupt_t(const char* file, int line, const char* text, int message_number);
@@ -164,7 +164,7 @@ public:
 };
 
 // the hardware failed.
-class CSGL_EXPORT exc_hardware_error_t : public exc_runtime_t {
+class TRANSYS_EXPORT exc_hardware_error_t : public exc_runtime_t {
 public:
     static constexpr unsigned long fixed_code = 0x20030019;
     exc_hardware_error_t(const char* file, int line, const char* text, int message_number);
@@ -173,7 +173,7 @@ public:
 };
 
 // a number with no class of its own; `error` is that number.
-class CSGL_EXPORT exc_unmapped_t : public exc_t {
+class TRANSYS_EXPORT exc_unmapped_t : public exc_t {
 public:
     exc_unmapped_t(const char* file, int line, const char* text, unsigned long error,
                    int message_number);
@@ -182,7 +182,7 @@ public:
 };
 
 // an unexpected failure.
-class CSGL_EXPORT exc_unexpected_t : public exc_t {
+class TRANSYS_EXPORT exc_unexpected_t : public exc_t {
 public:
     static constexpr unsigned long fixed_code = 0x20030026;
     exc_unexpected_t(const char* file, int line, const char* text, int message_number);
@@ -191,7 +191,7 @@ public:
 };
 
 // Family: permission, end of input, existence.
-class CSGL_EXPORT exc_maybe_t : public exc_t {
+class TRANSYS_EXPORT exc_maybe_t : public exc_t {
 public:
     exc_maybe_t(const char* file, int line, const char* text, unsigned long error,
                 int message_number);
@@ -200,7 +200,7 @@ public:
 };
 
 // EPERM, EACCES, EROFS.
-class CSGL_EXPORT exc_permission_denied_t : public exc_maybe_t {
+class TRANSYS_EXPORT exc_permission_denied_t : public exc_maybe_t {
 public:
     static constexpr unsigned long fixed_code = 0x20030025;
     exc_permission_denied_t(const char* file, int line, const char* text, int message_number);
@@ -209,7 +209,7 @@ public:
 };
 
 // the input is exhausted.
-class CSGL_EXPORT exc_end_of_input_t : public exc_maybe_t {
+class TRANSYS_EXPORT exc_end_of_input_t : public exc_maybe_t {
 public:
     static constexpr unsigned long fixed_code = 0x20030024;
     exc_end_of_input_t(const char* file, int line, const char* text, int message_number);
@@ -218,7 +218,7 @@ public:
 };
 
 // ENOENT, ESRCH, ENXIO, ENODEV, EIDRM.
-class CSGL_EXPORT exc_does_not_exist_t : public exc_maybe_t {
+class TRANSYS_EXPORT exc_does_not_exist_t : public exc_maybe_t {
 public:
     static constexpr unsigned long fixed_code = 0x20030023;
     exc_does_not_exist_t(const char* file, int line, const char* text, int message_number);
@@ -227,7 +227,7 @@ public:
 };
 
 // EEXIST.
-class CSGL_EXPORT exc_already_exists_t : public exc_maybe_t {
+class TRANSYS_EXPORT exc_already_exists_t : public exc_maybe_t {
 public:
     static constexpr unsigned long fixed_code = 0x20030022;
     exc_already_exists_t(const char* file, int line, const char* text, int message_number);
@@ -236,7 +236,7 @@ public:
 };
 
 // Family: misuse by the calling code.
-class CSGL_EXPORT exc_logic_t : public exc_t {
+class TRANSYS_EXPORT exc_logic_t : public exc_t {
 public:
     exc_logic_t(const char* file, int line, const char* text, unsigned long error,
                 int message_number);
@@ -245,7 +245,7 @@ public:
 };
 
 // a protocol was not followed.
-class CSGL_EXPORT exc_invalid_protocol_t : public exc_logic_t {
+class TRANSYS_EXPORT exc_invalid_protocol_t : public exc_logic_t {
 public:
     static constexpr unsigned long fixed_code = 0x20030018;
     exc_invalid_protocol_t(const char* file, int line, const char* text, int message_number);
@@ -254,7 +254,7 @@ public:
 };
 
 // an operation not allowed here.
-class CSGL_EXPORT exc_invalid_operation_t : public exc_logic_t {
+class TRANSYS_EXPORT exc_invalid_operation_t : public exc_logic_t {
 public:
     static constexpr unsigned long fixed_code = 0x20030017;
     exc_invalid_operation_t(const char* file, int line, const char* text, int message_number);
@@ -263,7 +263,7 @@ public:
 };
 
 // a conversion not allowed.
-class CSGL_EXPORT exc_invalid_cast_t : public exc_logic_t {
+class TRANSYS_EXPORT exc_invalid_cast_t : public exc_logic_t {
 public:
     static constexpr unsigned long fixed_code = 0x20030016;
     exc_invalid_cast_t(const char* file, int line, const char* text, int message_number);
@@ -272,7 +272,7 @@ public:
 };
 
 // an object in the wrong state.
-class CSGL_EXPORT exc_invalid_state_t : public exc_logic_t {
+class TRANSYS_EXPORT exc_invalid_state_t : public exc_logic_t {
 public:
     static constexpr unsigned long fixed_code = 0x20030013;
     exc_invalid_state_t(const char* file, int line, const char* text, unsigned long error,
@@ -283,7 +283,7 @@ public:
 };
 
 // a state above its range.
-class CSGL_EXPORT exc_state_overflow_t : public exc_invalid_state_t {
+class TRANSYS_EXPORT exc_state_overflow_t : public exc_invalid_state_t {
 public:
     static constexpr unsigned long fixed_code = 0x20030015;
     exc_state_overflow_t(const char* file, int line, const char* text, int message_number);
@@ -292,7 +292,7 @@ public:
 };
 
 // a state below its range.
-class CSGL_EXPORT exc_state_underflow_t : public exc_invalid_state_t {
+class TRANSYS_EXPORT exc_state_underflow_t : public exc_invalid_state_t {
 public:
     static constexpr unsigned long fixed_code = 0x20030014;
     exc_state_underflow_t(const char* file, int line, const char* text, int message_number);
@@ -301,7 +301,7 @@ public:
 };
 
 // EINVAL; a bad argument.
-class CSGL_EXPORT exc_invalid_parameter_t : public exc_logic_t {
+class TRANSYS_EXPORT exc_invalid_parameter_t : public exc_logic_t {
 public:
     static constexpr unsigned long fixed_code = 0x20000000;
     exc_invalid_parameter_t(const char* file, int line, const char* text, unsigned long error,
@@ -312,7 +312,7 @@ public:
 };
 
 // a bad name.
-class CSGL_EXPORT exc_invalid_name_t : public exc_invalid_parameter_t {
+class TRANSYS_EXPORT exc_invalid_name_t : public exc_invalid_parameter_t {
 public:
     static constexpr unsigned long fixed_code = 0x20030012;
     exc_invalid_name_t(const char* file, int line, const char* text, int message_number);
@@ -321,7 +321,7 @@ public:
 };
 
 // EFAULT.
-class CSGL_EXPORT exc_invalid_address_t : public exc_invalid_parameter_t {
+class TRANSYS_EXPORT exc_invalid_address_t : public exc_invalid_parameter_t {
 public:
     static constexpr unsigned long fixed_code = 0x20030011;
     exc_invalid_address_t(const char* file, int line, const char* text, int message_number);
@@ -330,7 +330,7 @@ public:
 };
 
 // EBADF.
-class CSGL_EXPORT exc_invalid_handle_t : public exc_invalid_parameter_t {
+class TRANSYS_EXPORT exc_invalid_handle_t : public exc_invalid_parameter_t {
 public:
     static constexpr unsigned long fixed_code = 0x20030010;
     exc_invalid_handle_t(const char* file, int line, const char* text, int message_number);
@@ -339,7 +339,7 @@ public:
 };
 
 // E2BIG; a timeout other than 0.
-class CSGL_EXPORT exc_domain_overflow_t : public exc_invalid_parameter_t {
+class TRANSYS_EXPORT exc_domain_overflow_t : public exc_invalid_parameter_t {
 public:
     static constexpr unsigned long fixed_code = 0x2003000F;
     exc_domain_overflow_t(const char* file, int line, const char* text, int message_number);
@@ -348,7 +348,7 @@ public:
 };
 
 // an argument below its domain.
-class CSGL_EXPORT exc_domain_underflow_t : public exc_invalid_parameter_t {
+class TRANSYS_EXPORT exc_domain_underflow_t : public exc_invalid_parameter_t {
 public:
     static constexpr unsigned long fixed_code = 0x2003000D;
     exc_domain_underflow_t(const char* file, int line, const char* text, unsigned long error,
@@ -359,7 +359,7 @@ public:
 };
 
 // input ended too early.
-class CSGL_EXPORT exc_unexpected_end_of_input_t : public exc_domain_underflow_t {
+class TRANSYS_EXPORT exc_unexpected_end_of_input_t : public exc_domain_underflow_t {
 public:
     static constexpr unsigned long fixed_code = 0x2003000E;
     exc_unexpected_end_of_input_t(const char* file, int line, const char* text, int message_number);
@@ -368,7 +368,7 @@ public:
 };
 
 // an argument of the wrong type.
-class CSGL_EXPORT exc_invalid_parameter_type_t : public exc_invalid_parameter_t {
+class TRANSYS_EXPORT exc_invalid_parameter_type_t : public exc_invalid_parameter_t {
 public:
     static constexpr unsigned long fixed_code = 0x2003000C;
     exc_invalid_parameter_type_t(const char* file, int line, const char* text, int message_number);
@@ -377,7 +377,7 @@ public:
 };
 
 // a value out of its range.
-class CSGL_EXPORT exc_out_of_range_t : public exc_logic_t {
+class TRANSYS_EXPORT exc_out_of_range_t : public exc_logic_t {
 public:
     static constexpr unsigned long fixed_code = 0x20030009;
     exc_out_of_range_t(const char* file, int line, const char* text, unsigned long error,
@@ -388,7 +388,7 @@ public:
 };
 
 // EOVERFLOW.
-class CSGL_EXPORT exc_range_overflow_t : public exc_out_of_range_t {
+class TRANSYS_EXPORT exc_range_overflow_t : public exc_out_of_range_t {
 public:
     static constexpr unsigned long fixed_code = 0x2003000B;
     exc_range_overflow_t(const char* file, int line, const char* text, int message_number);
@@ -397,7 +397,7 @@ public:
 };
 
 // a value below its range.
-class CSGL_EXPORT exc_range_underflow_t : public exc_out_of_range_t {
+class TRANSYS_EXPORT exc_range_underflow_t : public exc_out_of_range_t {
 public:
     static constexpr unsigned long fixed_code = 0x2003000A;
     exc_range_underflow_t(const char* file, int line, const char* text, int message_number);
@@ -406,7 +406,7 @@ public:
 };
 
 // a checked assumption failed.
-class CSGL_EXPORT exc_assertion_failed_t : public exc_logic_t {
+class TRANSYS_EXPORT exc_assertion_failed_t : public exc_logic_t {
 public:
     static constexpr unsigned long fixed_code = 0x20030003;
     exc_assertion_failed_t(const char* file, int line, const char* text, unsigned long error,
@@ -417,7 +417,7 @@ public:
 };
 
 // ENOSYS, ENOTSUP.
-class CSGL_EXPORT exc_not_implemented_t : public exc_assertion_failed_t {
+class TRANSYS_EXPORT exc_not_implemented_t : public exc_assertion_failed_t {
 public:
     static constexpr unsigned long fixed_code = 0x20030008;
     exc_not_implemented_t(const char* file, int line, const char* text, int message_number);
@@ -426,7 +426,7 @@ public:
 };
 
 // code that must not be reached.
-class CSGL_EXPORT exc_should_not_execute_t : public exc_assertion_failed_t {
+class TRANSYS_EXPORT exc_should_not_execute_t : public exc_assertion_failed_t {
 public:
     static constexpr unsigned long fixed_code = 0x20030007;
     exc_should_not_execute_t(const char* file, int line, const char* text, int message_number);
@@ -435,7 +435,7 @@ public:
 };
 
 // an invariant does not hold.
-class CSGL_EXPORT exc_invariant_failed_t : public exc_assertion_failed_t {
+class TRANSYS_EXPORT exc_invariant_failed_t : public exc_assertion_failed_t {
 public:
     static constexpr unsigned long fixed_code = 0x20030006;
     exc_invariant_failed_t(const char* file, int line, const char* text, int message_number);
@@ -444,7 +444,7 @@ public:
 };
 
 // a postcondition does not hold.
-class CSGL_EXPORT exc_postcondition_failed_t : public exc_assertion_failed_t {
+class TRANSYS_EXPORT exc_postcondition_failed_t : public exc_assertion_failed_t {
 public:
     static constexpr unsigned long fixed_code = 0x20030005;
     exc_postcondition_failed_t(const char* file, int line, const char* text, int message_number);
@@ -453,7 +453,7 @@ public:
 };
 
 // a precondition does not hold.
-class CSGL_EXPORT exc_precondition_failed_t : public exc_assertion_failed_t {
+class TRANSYS_EXPORT exc_precondition_failed_t : public exc_assertion_failed_t {
 public:
     static constexpr unsigned long fixed_code = 0x20030004;
     exc_precondition_failed_t(const char* file, int line, const char* text, int message_number);
@@ -462,7 +462,7 @@ public:
 };
 
 // Family: malformed input being read.
-class CSGL_EXPORT exc_input_t : public exc_t {
+class TRANSYS_EXPORT exc_input_t : public exc_t {
 public:
     exc_input_t(const char* file, int line, const char* text, unsigned long error,
                 int message_number);
@@ -471,7 +471,7 @@ public:
 };
 
 // input against the grammar.
-class CSGL_EXPORT exc_invalid_grammar_t : public exc_input_t {
+class TRANSYS_EXPORT exc_invalid_grammar_t : public exc_input_t {
 public:
     static constexpr unsigned long fixed_code = 0x20030001;
     exc_invalid_grammar_t(const char* file, int line, const char* text, int message_number);
@@ -480,7 +480,7 @@ public:
 };
 
 // a token not understood.
-class CSGL_EXPORT exc_invalid_token_t : public exc_input_t {
+class TRANSYS_EXPORT exc_invalid_token_t : public exc_input_t {
 public:
     static constexpr unsigned long fixed_code = 0x20030000;
     exc_invalid_token_t(const char* file, int line, const char* text, int message_number);

@@ -23,9 +23,9 @@
 #include "libutils/cstr/cstr.hpp"
 
 // The name of the platform's null device, "/dev/null".
-CSGL_EXPORT extern const char csgl_file_null_name[10];
+TRANSYS_EXPORT extern const char csgl_file_null_name[10];
 
-class CSGL_EXPORT csgl_file : public csgl_ban_assignment,
+class TRANSYS_EXPORT csgl_file : public csgl_ban_assignment,
                               public cstr_class<35520512, 2048, 335740928, csgl_file> {
 public:
     // The enumerations have `int` as their underlying type, so any number a
@@ -53,7 +53,7 @@ public:
 
     // A modification time.  Times are not implemented: comparing throws
     // exc_not_implemented_t.
-    class CSGL_EXPORT timestamp {
+    class TRANSYS_EXPORT timestamp {
     public:
         timestamp(const long& value);
         bool operator<(const timestamp& other) const;

@@ -23,7 +23,7 @@
 //                   characters of the text with each parameter NUL-terminated
 //   printed area    where the host formats the printed message; at least
 //                   half the block, which is what the host is offered
-class CSGL_EXPORT csgl_message_ : public csgl_refcounted<csgl_message_> {
+class TRANSYS_EXPORT csgl_message_ : public csgl_refcounted<csgl_message_> {
 public:
     static constexpr int max_parameters = 10;
 
@@ -57,7 +57,7 @@ private:
     char* printed_area() const;
 };
 
-class CSGL_EXPORT csgl_message {
+class TRANSYS_EXPORT csgl_message {
 public:
     // Throws exc_not_enough_memory_t when the body or its block cannot be
     // allocated.

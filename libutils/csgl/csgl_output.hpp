@@ -27,7 +27,7 @@
 
 // The abstract sink.  Destructors may throw (a file stream's last write can
 // fail), so every stream's destructor is noexcept(false).
-class CSGL_EXPORT csgl_output {
+class TRANSYS_EXPORT csgl_output {
 public:
     // The one entry through which every character reaches a stream.
     void put_char(char ch) { really_put_char(ch); }
@@ -42,7 +42,7 @@ protected:
 };
 
 // Supplies `put_chars` and a `flush` that does nothing.
-class CSGL_EXPORT csgl_output_imp : public csgl_output {
+class TRANSYS_EXPORT csgl_output_imp : public csgl_output {
 public:
     void put_chars(char ch, unsigned int n) override;
     void flush() override;
@@ -53,7 +53,7 @@ public:
 // until the buffer is full; the next character first calls `flush()`, which
 // a derived class implements by passing [buffer, current) to `write` and
 // setting `current` back to `buffer`.  The destructor does not flush.
-class CSGL_EXPORT csgl_output_buffer_imp : public csgl_output_imp,
+class TRANSYS_EXPORT csgl_output_buffer_imp : public csgl_output_imp,
                                            public csgl_ban_copy_and_assignment {
 public:
     csgl_output_buffer_imp(unsigned int size, char* buffer);
@@ -72,7 +72,7 @@ protected:
 };
 
 // The buffered stream with its own 512-byte buffer.
-class CSGL_EXPORT csgl_output_buffer_imp_of_512 : public csgl_output_buffer_imp {
+class TRANSYS_EXPORT csgl_output_buffer_imp_of_512 : public csgl_output_buffer_imp {
 public:
     csgl_output_buffer_imp_of_512();
     ~csgl_output_buffer_imp_of_512() noexcept(false) override;
@@ -89,7 +89,7 @@ private:
 // exception, except while another exception is propagating: then it is
 // dropped (the characters are lost) and the stream is destroyed, so the
 // process is not ended.
-class CSGL_EXPORT csgl_output_file
+class TRANSYS_EXPORT csgl_output_file
     : public csgl_output_buffer_imp_of_512,
       private csgl_file,
       public cstr_class<35520512, 2048, 336068608, csgl_output_file> {
@@ -133,7 +133,7 @@ public:
 // one character longer: the string's other handles keep the old text.  A
 // NUL changes nothing.  For short texts.  The string must outlive the
 // stream.
-class CSGL_EXPORT csgl_output_str : public csgl_output_imp {
+class TRANSYS_EXPORT csgl_output_str : public csgl_output_imp {
 public:
     explicit csgl_output_str(csgl_string& s);
     ~csgl_output_str() noexcept(false) override;
@@ -146,7 +146,7 @@ private:
 };
 
 // Discards every character.
-class CSGL_EXPORT csgl_output_black_hole : public csgl_output_imp {
+class TRANSYS_EXPORT csgl_output_black_hole : public csgl_output_imp {
 public:
     csgl_output_black_hole();
     ~csgl_output_black_hole() noexcept(false) override;
@@ -158,7 +158,7 @@ protected:
 // Passes every character to `first`, and a copy to `second` (a NUL as a
 // newline) until `halt_redirection()`.  Neither stream is owned, flushed or
 // destroyed by the redirector.
-class CSGL_EXPORT csgl_output_redirector : public csgl_output_imp {
+class TRANSYS_EXPORT csgl_output_redirector : public csgl_output_imp {
 public:
     csgl_output_redirector(csgl_output& first, csgl_output& second);
     ~csgl_output_redirector() noexcept(false) override;
@@ -175,21 +175,21 @@ private:
 };
 
 // A 32-bit number printed as "0x" and 8 lower-case hexadecimal digits.
-struct CSGL_EXPORT csgl_hex {
+struct TRANSYS_EXPORT csgl_hex {
     explicit csgl_hex(unsigned int value) : value(value) {}
     unsigned int value;
 };
 
 // A pointer printed as lower-case hexadecimal digits at the pointer's full
 // width (8 on i386, 16 on x86_64), no prefix.
-struct CSGL_EXPORT csgl_output_voidp_proxy {
+struct TRANSYS_EXPORT csgl_output_voidp_proxy {
     explicit csgl_output_voidp_proxy(const void* address) : address(address) {}
     const void* address;
 };
 
 // A text printed between quote characters, each quote inside doubled.
 // Holds a reference: the string must outlive the proxy.
-struct CSGL_EXPORT csgl_str_quoted {
+struct TRANSYS_EXPORT csgl_str_quoted {
     csgl_str_quoted(const csgl_string& s, char quote) : quoted(s), quote(quote) {}
     const csgl_string& quoted;
     char quote;
@@ -199,24 +199,24 @@ struct CSGL_EXPORT csgl_str_quoted {
 // and `unsigned long` print at their full width (64 bits on x86_64).
 // Printing a number allocates its digits on the heap: exc_not_enough_memory_t
 // when that fails, with no digit printed.
-CSGL_EXPORT csgl_output& operator<<(csgl_output& out, int value);
-CSGL_EXPORT csgl_output& operator<<(csgl_output& out, long value);
-CSGL_EXPORT csgl_output& operator<<(csgl_output& out, unsigned int value);
-CSGL_EXPORT csgl_output& operator<<(csgl_output& out, unsigned long value);
+TRANSYS_EXPORT csgl_output& operator<<(csgl_output& out, int value);
+TRANSYS_EXPORT csgl_output& operator<<(csgl_output& out, long value);
+TRANSYS_EXPORT csgl_output& operator<<(csgl_output& out, unsigned int value);
+TRANSYS_EXPORT csgl_output& operator<<(csgl_output& out, unsigned long value);
 // The one character, NUL included.
-CSGL_EXPORT csgl_output& operator<<(csgl_output& out, const char& ch);
+TRANSYS_EXPORT csgl_output& operator<<(csgl_output& out, const char& ch);
 // The characters before the first NUL; `text` must not be null.
-CSGL_EXPORT csgl_output& operator<<(csgl_output& out, const char* text);
-CSGL_EXPORT csgl_output& operator<<(csgl_output& out, const csgl_string& text);
-CSGL_EXPORT csgl_output& operator<<(csgl_output& out, const csgl_str_quoted& text);
-CSGL_EXPORT csgl_output& operator<<(csgl_output& out, csgl_hex number);
-CSGL_EXPORT csgl_output& operator<<(csgl_output& out, csgl_output_voidp_proxy pointer);
+TRANSYS_EXPORT csgl_output& operator<<(csgl_output& out, const char* text);
+TRANSYS_EXPORT csgl_output& operator<<(csgl_output& out, const csgl_string& text);
+TRANSYS_EXPORT csgl_output& operator<<(csgl_output& out, const csgl_str_quoted& text);
+TRANSYS_EXPORT csgl_output& operator<<(csgl_output& out, csgl_hex number);
+TRANSYS_EXPORT csgl_output& operator<<(csgl_output& out, csgl_output_voidp_proxy pointer);
 // Every character `input` yields until it yields NUL.
-CSGL_EXPORT csgl_output& operator<<(csgl_output& out, csgl_input& input);
+TRANSYS_EXPORT csgl_output& operator<<(csgl_output& out, csgl_input& input);
 // "exc 'FILE' LINE ERROR 'TEXT'", quoted with the apostrophe; no line end.
-CSGL_EXPORT csgl_output& operator<<(csgl_output& out, const exc_t& e);
+TRANSYS_EXPORT csgl_output& operator<<(csgl_output& out, const exc_t& e);
 
 // The number of characters operator<< prints for `n`.
-CSGL_EXPORT int csgl_output_length(int n);
+TRANSYS_EXPORT int csgl_output_length(int n);
 
 #endif

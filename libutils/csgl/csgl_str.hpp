@@ -3,17 +3,17 @@
 #ifndef LIBUTILS_CSGL_CSGL_STR_HPP
 #define LIBUTILS_CSGL_CSGL_STR_HPP
 
-#include "libutils/csgl/csgl_common.hpp"
+#include "libutils/base/export.h"
 
-CSGL_EXPORT unsigned int csgl_str_length(const char* s);
+TRANSYS_EXPORT unsigned int csgl_str_length(const char* s);
 // strcpy; returns dst.
-CSGL_EXPORT char* csgl_str_copy(char* dst, const char* src);
+TRANSYS_EXPORT char* csgl_str_copy(char* dst, const char* src);
 // strcat; returns dst.
-CSGL_EXPORT char* csgl_str_concat(char* dst, const char* src);
-CSGL_EXPORT void csgl_str_zero(void* p, unsigned int n);
+TRANSYS_EXPORT char* csgl_str_concat(char* dst, const char* src);
+TRANSYS_EXPORT void csgl_str_zero(void* p, unsigned int n);
 // Case-insensitive comparison (current C locale): the difference of the
 // first two folded characters that differ, each as a signed 8-bit value;
 // not clamped to -1, 0, 1.
-CSGL_EXPORT int csgl_str_ci_compare(const char* a, const char* b);
+TRANSYS_EXPORT int csgl_str_ci_compare(const char* a, const char* b);
 
 #endif

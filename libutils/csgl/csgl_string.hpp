@@ -25,7 +25,7 @@
 // `len` characters and a NUL.  `assign` and `append` change it in place;
 // no operation of `csgl_string` calls them, so a representation that
 // handles share never changes.
-class CSGL_EXPORT csgl_string_ : public csgl_refcounted<csgl_string_> {
+class TRANSYS_EXPORT csgl_string_ : public csgl_refcounted<csgl_string_> {
 public:
     explicit csgl_string_(const char* s);
     csgl_string_(const char* a, unsigned int la, const char* b, unsigned int lb);
@@ -50,7 +50,7 @@ public:
     char* text;             // owned; never null once built
 };
 
-class CSGL_EXPORT csgl_string {
+class TRANSYS_EXPORT csgl_string {
 public:
     static constexpr unsigned int npos = 0xFFFFFFFFu;
 
@@ -70,7 +70,7 @@ public:
     csgl_string operator+(const char* s) const;
     // Appending NUL yields a copy of the same text.
     csgl_string operator+(char c) const;
-    friend CSGL_EXPORT csgl_string operator+(const char* s, const csgl_string& t);
+    friend TRANSYS_EXPORT csgl_string operator+(const char* s, const csgl_string& t);
 
     const char* c_str() const { return rep_->text; }
     operator const char*() const { return rep_->text; }
@@ -93,6 +93,6 @@ private:
     csgl_refcounted_pointer_to<csgl_string_> rep_;
 };
 
-CSGL_EXPORT csgl_string operator+(const char* s, const csgl_string& t);
+TRANSYS_EXPORT csgl_string operator+(const char* s, const csgl_string& t);
 
 #endif

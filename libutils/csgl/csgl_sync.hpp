@@ -35,13 +35,13 @@ enum csgl_action_indicator {
 };
 
 // Root of the synchronisation objects.
-class CSGL_EXPORT csgl_sync : public csgl_ban_copy_and_assignment {
+class TRANSYS_EXPORT csgl_sync : public csgl_ban_copy_and_assignment {
 public:
     csgl_sync();
     virtual ~csgl_sync();
 };
 
-class CSGL_EXPORT csgl_sync_imp : public csgl_sync {
+class TRANSYS_EXPORT csgl_sync_imp : public csgl_sync {
 public:
     csgl_sync_imp();
     ~csgl_sync_imp() override;
@@ -49,7 +49,7 @@ public:
 
 // A lock.  The operations of this class itself refuse to run (they throw
 // exc_should_not_execute_t); a derived lock overrides all three.
-class CSGL_EXPORT csgl_sync_lock : public csgl_sync_imp {
+class TRANSYS_EXPORT csgl_sync_lock : public csgl_sync_imp {
 public:
     csgl_sync_lock();
     ~csgl_sync_lock() override;
@@ -65,7 +65,7 @@ public:
 
 // A lock for the threads of one process: a POSIX mutex with default
 // attributes, so not recursive; only the holding thread may release it.
-class CSGL_EXPORT csgl_sync_lock_private
+class TRANSYS_EXPORT csgl_sync_lock_private
     : public csgl_sync_lock,
       public cstr_class<35520512, 2048, 336723968, csgl_sync_lock_private> {
 public:
@@ -88,7 +88,7 @@ private:
 // it back.  Threads of one process may share it as well; the undo record is
 // per process, so one thread may take the lock and another release it.
 // A release is not checked: a surplus one raises the value above 1.
-class CSGL_EXPORT csgl_sync_lock_shared
+class TRANSYS_EXPORT csgl_sync_lock_shared
     : public csgl_sync_lock,
       public cstr_class<35520512, 2048, 336789504, csgl_sync_lock_shared> {
 public:
@@ -112,7 +112,7 @@ private:
 // Holds a lock for the lifetime of a scope: requests it on construction and
 // releases it on destruction, exceptions included.  The lock must outlive
 // the monitor.
-class CSGL_EXPORT csgl_sync_monitor
+class TRANSYS_EXPORT csgl_sync_monitor
     : public csgl_ban_copy_and_assignment,
       public cstr_class<35520512, 2048, 336855040, csgl_sync_monitor> {
 public:
@@ -127,7 +127,7 @@ private:
 // every waiter through until it is reset.  The operations of this class
 // itself refuse to run (they throw exc_should_not_execute_t); a derived
 // semaphore overrides all three.
-class CSGL_EXPORT csgl_sync_sema : public csgl_sync_imp {
+class TRANSYS_EXPORT csgl_sync_sema : public csgl_sync_imp {
 public:
     enum state_indicator {
         state_reset = 0,  // wait() blocks
@@ -152,7 +152,7 @@ public:
 // wait() looks at the state once, before it sleeps: a waiter woken by a
 // post returns even if a reset came first, and so does one woken without a
 // post.  Posting a posted semaphore changes nothing and wakes nobody.
-class CSGL_EXPORT csgl_sync_sema_private
+class TRANSYS_EXPORT csgl_sync_sema_private
     : public csgl_sync_sema,
       public cstr_class<35520512, 2048, 336986112, csgl_sync_sema_private> {
 public:
@@ -174,7 +174,7 @@ private:
 // wait-for-zero, so any number of processes pass while it is posted.
 // Posting and resetting set the value outright (last writer wins) and
 // nothing is undone when a process ends.
-class CSGL_EXPORT csgl_sync_sema_shared
+class TRANSYS_EXPORT csgl_sync_sema_shared
     : public csgl_sync_sema,
       public cstr_class<35520512, 2048, 337051648, csgl_sync_sema_shared> {
 public:
@@ -204,7 +204,7 @@ private:
 // A `long` counter whose every step is serialised by a private lock; any
 // number of threads may step it at once.  The value can only be read as the
 // result of a step.
-class CSGL_EXPORT csgl_sync_value
+class TRANSYS_EXPORT csgl_sync_value
     : public cstr_class<35520512, 2048, 336658432, csgl_sync_value> {
 public:
     explicit csgl_sync_value(long initial);

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "libutils/cstr/trace_text.hpp"
+#include "libutils/trace/trace_text.hpp"
 
 cstr_function_global cstr_fun;
 

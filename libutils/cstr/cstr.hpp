@@ -15,7 +15,7 @@
 #include <cstddef>
 
 #include "host/trc.h"
-#include "libutils/csgl/csgl_common.hpp"
+#include "libutils/base/export.h"
 
 // Record types of the support library: component in the top byte, kind in
 // the next.
@@ -40,20 +40,20 @@ constexpr std::size_t cstr_text_area = 8192;
 
 // Formats `format` with `args` (the caller's va_list, passed untyped) and
 // writes it as a text record.
-CSGL_EXPORT void cstr_write(unsigned long type, unsigned long id, const void* object,
+TRANSYS_EXPORT void cstr_write(unsigned long type, unsigned long id, const void* object,
                             const char* format, void* args);
 // Writes a record without data.
-CSGL_EXPORT void cstr_write(unsigned long type, unsigned long id, const void* object);
+TRANSYS_EXPORT void cstr_write(unsigned long type, unsigned long id, const void* object);
 // Writes a record whose text is "= %p" of `other`.
-CSGL_EXPORT void cstr_write(unsigned long type, unsigned long id, const void* object,
+TRANSYS_EXPORT void cstr_write(unsigned long type, unsigned long id, const void* object,
                             const void* other);
 // Writes an exit record carrying the 4 bytes of `code`; the error-exit kind
 // when a bit of twice `mask` is set and `code` is not 0.
-CSGL_EXPORT void cstr_exit_errcode(unsigned long id, unsigned long kind, unsigned long mask,
+TRANSYS_EXPORT void cstr_exit_errcode(unsigned long id, unsigned long kind, unsigned long mask,
                                    long code, const void* object);
 
 // A formatter bound to one function id, record type and object.
-class CSGL_EXPORT cstr_formater_local {
+class TRANSYS_EXPORT cstr_formater_local {
 public:
     cstr_formater_local(unsigned long id, unsigned long type, const void* object);
 
@@ -75,7 +75,7 @@ private:
 };
 
 // A formatter bound to a record type only; the id comes with each record.
-class CSGL_EXPORT cstr_formater_global {
+class TRANSYS_EXPORT cstr_formater_global {
 public:
     explicit cstr_formater_global(unsigned long type);
 
@@ -90,13 +90,13 @@ private:
 };
 
 // The function object behind `cstr_fun`: `cstr_fun(type).member(...)`.
-class CSGL_EXPORT cstr_function_global {
+class TRANSYS_EXPORT cstr_function_global {
 public:
     cstr_function_global();
     cstr_formater_global operator()(unsigned long type) const;
 };
 
-CSGL_EXPORT extern cstr_function_global cstr_fun;
+TRANSYS_EXPORT extern cstr_function_global cstr_fun;
 
 // Empty base of a traced class T that records the creation and destruction
 // of T's objects while bit `Mask` of `trcEvents` is set.  Records name the

@@ -160,13 +160,16 @@ for stand_in in libtrc libmessage; do
 done
 
 # Every installed header compiles on its own: what it includes is installed.
+# Each is the only include of a unit that declares one thing more, since a
+# header of macros alone would leave the unit empty, which ISO C forbids.
 includes=$prefix/include/transys
 while read -r header; do
+    unit=$(printf '#include "%s"\nextern int transys_header_unit;\n' "$header")
     quietly "$TRANSYS_CXX" -std=c++17 "${flags[@]}" -Wall -Wextra -Werror -pedantic \
-        -fsyntax-only -I "$includes" -x c++ "$header"
+        -fsyntax-only -I "$includes" -x c++ - <<<"$unit"
     if [[ $header == *.h ]]; then
         quietly "$TRANSYS_CC" -std=c99 "${flags[@]}" -Wall -Wextra -Werror -pedantic \
-            -fsyntax-only -I "$includes" -x c "$header"
+            -fsyntax-only -I "$includes" -x c - <<<"$unit"
     fi
 done < <(find "$includes" -type f)
 
