@@ -44,6 +44,7 @@ set(transys_public_headers
   libtransys/tran_id.hpp
   libtransys/tran_system.hpp
   libutils/base/export.h
+  libutils/base/thread_annotations.h
   libutils/csgl/csgl_ban.hpp
   libutils/csgl/csgl_exc.hpp
   libutils/csgl/csgl_file.hpp

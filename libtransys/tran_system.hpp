@@ -47,7 +47,12 @@
 #include "libtransys/tran_connection.hpp"
 #include "libtransys/tran_id.hpp"
 #include "libutils/base/export.h"
+#include "libutils/base/thread_annotations.h"
 #include "libutils/csgl/csgl_string.hpp"
+
+// The system mutex: a POSIX mutex, which the thread-safety analysis knows as
+// a lock by this name.
+typedef pthread_mutex_t tran_system_mutex TRANSYS_CAPABILITY("mutex");
 
 class TRANSYS_EXPORT tran_system {
 public:
@@ -74,8 +79,8 @@ public:
     int remove_tran(int id);
 
     // 0, or the error number of the POSIX call (the last error names it).
-    int system_lock();
-    int system_unlock();
+    int system_lock() TRANSYS_ACQUIRE(mutex_);
+    int system_unlock() TRANSYS_RELEASE(mutex_);
 
     // The operation limit, stored for the server and never consulted here.
     TRANSYS_EXPORT void set_maxop(int maxop) { maxop_.store(maxop, std::memory_order_relaxed); }
@@ -97,15 +102,15 @@ public:
 
     // The map itself.  Walk or change it only while holding the system
     // mutex (a `pool_lock`), as the library's own sweep does.
-    TRANSYS_EXPORT table& pool() { return pool_; }
+    TRANSYS_EXPORT table& pool() TRANSYS_REQUIRES(mutex_) { return pool_; }
 
     // Holds the system mutex for one walk or change of pool().  Before
     // init() there is no mutex and nothing to guard: the map is empty and
     // stays so.
-    class pool_lock {
+    class TRANSYS_SCOPED_CAPABILITY pool_lock {
     public:
-        explicit pool_lock(tran_system& system);
-        ~pool_lock();
+        explicit pool_lock(tran_system& system) TRANSYS_ACQUIRE(system.mutex_);
+        ~pool_lock() TRANSYS_RELEASE();
         pool_lock(const pool_lock&) = delete;
         pool_lock& operator=(const pool_lock&) = delete;
 
@@ -118,8 +123,8 @@ private:
     // system_lock and system_unlock for callers that have found the system
     // initialised, which it stays: the POSIX call, and the last error when
     // it fails.  The private helpers stay out of the exported interface.
-    __attribute__((visibility("hidden"))) int lock_mutex();
-    __attribute__((visibility("hidden"))) int unlock_mutex();
+    __attribute__((visibility("hidden"))) int lock_mutex() TRANSYS_ACQUIRE(mutex_);
+    __attribute__((visibility("hidden"))) int unlock_mutex() TRANSYS_RELEASE(mutex_);
     // set_err with a new string of `text`, kept out of the paths that
     // succeed.
     __attribute__((visibility("hidden"), noinline, cold)) void set_err_text(const char* text);
@@ -128,8 +133,8 @@ private:
     std::atomic<int> maxnum_;
     std::atomic<std::int32_t> tlimit_;
     std::atomic<bool> initialised_;
-    table pool_;
-    pthread_mutex_t mutex_;
+    table pool_ TRANSYS_GUARDED_BY(mutex_);
+    tran_system_mutex mutex_;
     csgl_string err_;
 };
 

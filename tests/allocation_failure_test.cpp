@@ -212,8 +212,11 @@ TEST(allocation_failure, support_library) {
     }
 }
 
+// The ids registered, read holding the system mutex, under which alone the
+// table changes.
 std::string table_ids() {
     std::string ids;
+    const tran_system::pool_lock hold(*transys);
     for (const auto& entry : transys->pool()) ids += std::to_string(entry.first.id()) + " ";
     return ids;
 }

@@ -27,8 +27,11 @@ _Connection* connection(int id, long stamp = 0) {
     return &kept.emplace_back(_Connection{id, stamp, text});
 }
 
+// The ids registered, read holding the system mutex, under which alone the
+// table changes.
 std::vector<int> table_ids() {
     std::vector<int> ids;
+    const tran_system::pool_lock hold(*transys);
     for (const auto& e : transys->pool()) ids.push_back(e.first.id());
     return ids;
 }

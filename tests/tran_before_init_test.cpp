@@ -33,7 +33,11 @@ TEST(before_init, refusals_until_init) {
     EXPECT_EQ(tran_api_system_maxop(), 5);
     EXPECT_EQ(tran_api_system_maxnum(), 20);
     EXPECT_EQ(tran_api_system_tlimit(), 300);
-    EXPECT_TRUE(transys->pool().empty());
+    {
+        // No mutex exists yet, and nothing can change the table.
+        const tran_system::pool_lock hold(*transys);
+        EXPECT_TRUE(transys->pool().empty());
+    }
     ASSERT_EQ(tran_api_system_init(), 0);
     EXPECT_EQ(tran_api_create_transaction(&c), 0);
     EXPECT_EQ(tran_api_delete_transaction(1), 0);

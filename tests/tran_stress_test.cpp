@@ -84,10 +84,12 @@ TEST(stress, sweeps_never_take_a_restarted_transaction) {
         std::unique_lock<std::mutex> hold[workers];
         for (int w = 0; w < workers; ++w) hold[w] = std::unique_lock<std::mutex>(guards[w]);
         std::map<int, const _Connection*> held;
-        // The table changes only under the system mutex, held here.
-        tran_api_system_lock();
-        for (const auto& entry : transys->pool()) held.emplace(entry.first.id(), entry.second.conn());
-        tran_api_system_unlock();
+        {
+            // The table changes only under the system mutex, held here.
+            const tran_system::pool_lock table(*transys);
+            for (const auto& entry : transys->pool())
+                held.emplace(entry.first.id(), entry.second.conn());
+        }
         for (int id = 0; id < connections; ++id) {
             const auto found = held.find(id);
             switch (slots[id].state) {

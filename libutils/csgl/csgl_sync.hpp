@@ -19,6 +19,7 @@
 
 #include <pthread.h>
 
+#include "libutils/base/thread_annotations.h"
 #include "libutils/csgl/csgl_ban.hpp"
 #include "libutils/cstr/cstr.hpp"
 
@@ -49,18 +50,18 @@ public:
 
 // A lock.  The operations of this class itself refuse to run (they throw
 // exc_should_not_execute_t); a derived lock overrides all three.
-class TRANSYS_EXPORT csgl_sync_lock : public csgl_sync_imp {
+class TRANSYS_EXPORT TRANSYS_CAPABILITY("mutex") csgl_sync_lock : public csgl_sync_imp {
 public:
     csgl_sync_lock();
     ~csgl_sync_lock() override;
 
     // Tries to take the lock without waiting; `timeout` must be 0.
     // Returns true when the lock was NOT taken, false when the caller holds it.
-    virtual bool request(long timeout);
+    virtual bool request(long timeout) TRANSYS_TRY_ACQUIRE(false);
     // Waits until the caller holds the lock.
-    virtual void request();
+    virtual void request() TRANSYS_ACQUIRE();
     // Gives the lock back.
-    virtual void release();
+    virtual void release() TRANSYS_RELEASE();
 };
 
 // A lock for the threads of one process: a POSIX mutex with default
@@ -112,12 +113,12 @@ private:
 // Holds a lock for the lifetime of a scope: requests it on construction and
 // releases it on destruction, exceptions included.  The lock must outlive
 // the monitor.
-class TRANSYS_EXPORT csgl_sync_monitor
+class TRANSYS_EXPORT TRANSYS_SCOPED_CAPABILITY csgl_sync_monitor
     : public csgl_ban_copy_and_assignment,
       public cstr_class<35520512, 2048, 336855040, csgl_sync_monitor> {
 public:
-    explicit csgl_sync_monitor(csgl_sync_lock& lock);
-    ~csgl_sync_monitor() noexcept(false);
+    explicit csgl_sync_monitor(csgl_sync_lock& lock) TRANSYS_ACQUIRE(lock);
+    ~csgl_sync_monitor() noexcept(false) TRANSYS_RELEASE();
 
 private:
     csgl_sync_lock& lock_;
@@ -166,7 +167,7 @@ public:
 private:
     csgl_sync_lock_private lock_;
     pthread_cond_t cond_;
-    state_indicator state_;
+    state_indicator state_ TRANSYS_GUARDED_BY(lock_);
 };
 
 // A semaphore for the processes of one machine: semaphore 0 of a System V
@@ -216,7 +217,7 @@ public:
 
 private:
     csgl_sync_lock_private lock_;
-    long value_;
+    long value_ TRANSYS_GUARDED_BY(lock_);
 };
 
 #endif
