@@ -13,7 +13,7 @@
 
 class tran_connection {
 public:
-    // No connection; the table needs it to insert by subscript.
+    // No connection.
     tran_connection() : conn_(nullptr) {}
     explicit tran_connection(_Connection* conn) : conn_(conn) {}
     tran_connection(const tran_connection&) = default;

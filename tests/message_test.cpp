@@ -20,13 +20,14 @@ const std::string v40(40, 'v'), ref = "[v[=v=VAR=v=]v]";
 // The documented cases; the message fuzz target compares any text with a
 // plain model of the marker rules.
 TEST(message, markers) {
-    // `variable` null: no leading variable, the area is not looked at.
+    // `variable` null: no leading variable, the area is not looked at.  An
+    // unclosed leading variable leaves the rest of the text in the area.
     const struct { const char* text; std::string shown; const char* variable; strings parameters; }
         rows[] = {
         {"no markers at all", "no markers at all", nullptr, {}},  {nullptr, "", nullptr, {}},
         {"[v[cn=x]v]Entry [v[=v=VAR=v=]v] has [p[3]p] values", "Entry cn=x has 3 values", "cn=x",
          {"cn=x", "3"}},
-        {"[v[cn=x has no end", "", "", {}},                      {"[v[cn=x]v", "", "", {}},
+        {"[v[cn=x has no end", "", "cn=x has no end", {}},       {"[v[cn=x]v", "", "cn=x]v", {}},
         {"Entry [v[=v=VAR=v=]v] gone", "Entry  gone", nullptr, {}},  {"a [v[b", "a b", nullptr, {}},
         {"[v[X]v]a[v[=v=VAR=v=", "aX", "X", {"X"}},              // never past the end
         {"[p[x", "x", nullptr, {}},                              {"x]p]y", "x]p]y", nullptr, {}},

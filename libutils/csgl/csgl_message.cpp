@@ -45,17 +45,25 @@ private:
     unsigned int remaining_;
 };
 
-// Length of the leading variable's value, or 0 when there is none.
-unsigned int leading_variable_length(const char* text, unsigned int length) {
+// The leading variable: "[v[" value "]v]" at the very start of the text.
+struct leading_variable {
+    bool opened = false;            // the text starts with "[v["
+    bool present = false;           // and "]v]" closes the value
+    unsigned int value_length = 0;  // the value's characters; the whole rest when not closed
+};
+
+leading_variable find_leading_variable(const char* text, unsigned int length) {
+    leading_variable found;
     text_scanner scan(text, length);
-    if (!scan.at("[v[")) return 0;
+    if (!scan.at("[v[")) return found;
+    found.opened = true;
     scan.skip(marker_length);
-    unsigned int value_length = 0;
     while (!scan.done() && !scan.at("]v]")) {
         scan.skip(1);
-        ++value_length;
+        ++found.value_length;
     }
-    return scan.at("]v]") ? value_length : 0;
+    found.present = scan.at("]v]");
+    return found;
 }
 
 // How many variable references the text holds, at most.
@@ -73,12 +81,55 @@ unsigned int variable_references(const char* text, unsigned int length) {
 // leading variable takes its markers and value out of the text; each
 // reference takes at least its 12 characters and puts the value in.
 unsigned int substitution_growth(const char* text, unsigned int length) {
-    const unsigned int value = leading_variable_length(text, length);
+    const leading_variable lead = find_leading_variable(text, length);
+    const unsigned int value = lead.present ? lead.value_length : 0;
     if (value == 0) return 0;
     const unsigned int references = variable_references(text, length);
     const unsigned int added = references * value;
     const unsigned int removed = 2 * marker_length + value + references * (marker_length + reference_length);
     return added > removed ? added - removed : 0;
+}
+
+// The text after its leading variable, marker by marker: ordinary
+// characters go to the text area and the parameter area, each closed
+// parameter is recorded (the first ten), each variable reference puts the
+// variable's value (null: no variable) into the text and records it.  Both
+// areas end with a NUL, and the parameters not recorded are null.
+void write_markers_removed(text_scanner& scan, const char* variable, char* text_out,
+                           char* parameter_out, const char* (&parameters)[csgl_message_::max_parameters],
+                           int& parameter_count) {
+    const auto record = [&](const char* parameter) {
+        if (parameter_count < csgl_message_::max_parameters) parameters[parameter_count++] = parameter;
+    };
+    const char* open_parameter = nullptr;
+    while (!scan.done()) {
+        if (open_parameter == nullptr && scan.at("[p[")) {
+            scan.skip(marker_length);
+            open_parameter = parameter_out;
+        } else if (open_parameter != nullptr && scan.at("]p]")) {
+            record(open_parameter);
+            open_parameter = nullptr;
+            *parameter_out++ = '\0';
+            scan.skip(marker_length);
+        } else if (scan.at("[v[")) {
+            scan.skip(marker_length);
+            if (scan.at(variable_reference, reference_length)) {
+                if (variable != nullptr) {
+                    record(variable);
+                    for (const char* v = variable; *v != '\0'; ++v) *text_out++ = *v;
+                }
+                // The reference and the "]v]" that closes it.
+                scan.skip(reference_length + marker_length);
+            }
+        } else {
+            *text_out++ = scan.current();
+            *parameter_out++ = scan.current();
+            scan.skip(1);
+        }
+    }
+    *text_out = '\0';
+    *parameter_out = '\0';
+    for (int i = parameter_count; i < csgl_message_::max_parameters; ++i) parameters[i] = nullptr;
 }
 
 }  // namespace
@@ -131,56 +182,29 @@ void csgl_message_::init(const char* text, unsigned int length, int number, cons
     *printed = '\0';
     parameter_count = 0;
 
+    // The leading variable's value goes first into the parameter area; an
+    // unclosed one takes the whole rest of the text there and is no
+    // variable.
     text_scanner scan(text, length);
-    bool variable_present = false;
-    if (scan.at("[v[")) {
+    const leading_variable lead = find_leading_variable(text, length);
+    const bool variable_present = lead.present;
+    if (lead.opened) {
         scan.skip(marker_length);
-        while (!scan.done() && !scan.at("]v]")) {
+        for (unsigned int i = 0; i < lead.value_length; ++i) {
             *parameter_out++ = scan.current();
             scan.skip(1);
         }
-        if (scan.at("]v]")) {
+        if (variable_present) {
             *parameter_out++ = '\0';
             scan.skip(marker_length);
-            variable_present = true;
-        } else {
-            // The rest of the text was no variable after all.
-            parameter_out = variable;
         }
     }
 
-    const char* open_parameter = nullptr;
-    while (!scan.done()) {
-        if (open_parameter == nullptr && scan.at("[p[")) {
-            scan.skip(marker_length);
-            open_parameter = parameter_out;
-        } else if (open_parameter != nullptr && scan.at("]p]")) {
-            if (parameter_count < max_parameters) parameters[parameter_count++] = open_parameter;
-            open_parameter = nullptr;
-            *parameter_out++ = '\0';
-            scan.skip(marker_length);
-        } else if (scan.at("[v[")) {
-            scan.skip(marker_length);
-            if (scan.at(variable_reference, reference_length)) {
-                if (variable_present) {
-                    if (parameter_count < max_parameters) parameters[parameter_count++] = variable;
-                    for (const char* v = variable; *v != '\0'; ++v) *text_out++ = *v;
-                }
-                // The reference and the "]v]" that closes it.
-                scan.skip(reference_length + marker_length);
-            }
-        } else {
-            *text_out++ = scan.current();
-            *parameter_out++ = scan.current();
-            scan.skip(1);
-        }
-    }
-    *text_out = '\0';
-    *parameter_out = '\0';
-    for (int i = parameter_count; i < max_parameters; ++i) parameters[i] = nullptr;
+    write_markers_removed(scan, variable_present ? variable : nullptr, text_out, parameter_out,
+                          parameters, parameter_count);
 }
 
-void csgl_message_::log(int first, int second) {
+void csgl_message_::log(int host_selector2, int host_selector1) {
     if (message_number == 0) return;
     const char* const* p = parameters;
     // Each log formats afresh from the start of the printed area.
@@ -188,9 +212,9 @@ void csgl_message_::log(int first, int second) {
     if (message_number > 0) {
         const bool named = file != nullptr && *file != '\0';
         const char* name = named ? file : default_name;
-        PrintMessage(second, first, message_number, name, line, p[0], p[1], p[2], p[3], p[4],
+        PrintMessage(host_selector1, host_selector2, message_number, name, line, p[0], p[1], p[2], p[3], p[4],
                      p[5], p[6], p[7], p[8], p[9]);
-        getPrintedMessage(printed, block_size / 2, second, first, message_number, name, line,
+        getPrintedMessage(printed, block_size / 2, host_selector1, host_selector2, message_number, name, line,
                           p[0], p[1], p[2], p[3], p[4], p[5], p[6], p[7], p[8], p[9]);
         if (!named) {
             const char* behind_name = std::strstr(printed, default_name_prefix);
@@ -199,9 +223,9 @@ void csgl_message_::log(int first, int second) {
     } else {
         // The most negative int has no positive counterpart; it is passed on as it is.
         const int number = message_number == INT_MIN ? message_number : -message_number;
-        PrintMessage(second, first, number, p[0], p[1], p[2], p[3], p[4], p[5], p[6], p[7], p[8],
+        PrintMessage(host_selector1, host_selector2, number, p[0], p[1], p[2], p[3], p[4], p[5], p[6], p[7], p[8],
                      p[9]);
-        getPrintedMessage(printed, block_size / 2, second, first, number, p[0], p[1], p[2],
+        getPrintedMessage(printed, block_size / 2, host_selector1, host_selector2, number, p[0], p[1], p[2],
                           p[3], p[4], p[5], p[6], p[7], p[8], p[9]);
     }
 }
@@ -216,6 +240,8 @@ csgl_message& csgl_message::operator=(const csgl_message& other) = default;
 
 csgl_message::~csgl_message() = default;
 
-void csgl_message::log(int first, int second) { body_->log(first, second); }
+void csgl_message::log(int host_selector2, int host_selector1) {
+    body_->log(host_selector2, host_selector1);
+}
 
 const char* csgl_message::msg_string() const { return body_->block; }

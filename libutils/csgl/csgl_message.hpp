@@ -37,9 +37,10 @@ public:
               int line);
 
     // Prints the message through the host message service (nothing for
-    // message number 0).  `second` is handed to the host as its first
-    // selector and `first` as its second.
-    void log(int first, int second);
+    // message number 0), with the host's selectors in swapped order: the
+    // first argument is the host's second selector, the second its first
+    // (exceptions log with (8, 5): the host receives 5 and 8).
+    void log(int host_selector2, int host_selector1);
 
     unsigned int block_size;  // bytes in `block`
     int message_number;       // 0 none; > 0 with file and line; < 0 inserts only
@@ -66,7 +67,8 @@ public:
     csgl_message& operator=(const csgl_message& other);
     ~csgl_message();
 
-    void log(int first, int second);
+    // As csgl_message_::log.
+    void log(int host_selector2, int host_selector1);
 
     // The text with the markers removed; valid while a handle to the body
     // lives.
