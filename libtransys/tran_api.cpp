@@ -46,37 +46,56 @@ bool timed_out(const tran_connection& entry, long now, std::int32_t limit) {
     return age > limit;
 }
 
-// Where the sweep's walk found the timed-out entries, so that their
-// removal erases there instead of searching the tree again.  Room for an
-// entry of every transaction is taken before the walk; when it cannot be
-// had, the removals search by connection id instead, which is slower and
-// removes the same entries.
-class found_entries {
+// The entries a sweep takes out of the table.  The walk takes each where
+// it stands, without searching the tree again, and keeps its node, so that
+// a sweep that cannot complete puts every one back without allocating;
+// once the sweep is complete, the nodes are released one by one, the
+// latest first, as the list runs.  Room to keep a node of every
+// transaction is taken before the walk; when it cannot be had, the walk
+// leaves the entries in place and the removals search them by connection
+// id, which is slower and removes the same entries.
+class taken_entries {
 public:
-    explicit found_entries(std::size_t most) {
+    explicit taken_entries(std::size_t most) {
         try {
-            positions_.reserve(most);
+            nodes_.reserve(most);
             kept_ = true;
         } catch (const std::bad_alloc&) {
             kept_ = false;
         }
     }
 
-    void add(tran_system::table::iterator entry) {
-        if (kept_) positions_.push_back(entry);
+    // Takes the entry at `entry` out of `table` (or, without room, leaves
+    // it) and returns the position the walk goes on from.
+    tran_system::table::iterator take(tran_system::table& table,
+                                      tran_system::table::iterator entry) {
+        if (!kept_) return std::next(entry);
+        const tran_system::table::iterator next = std::next(entry);
+        nodes_.push_back(table.extract(entry));
+        return next;
     }
 
-    // The entry of the latest found that is not taken yet; the list runs in
-    // the reverse order of the walk.
-    tran_system::table::iterator take_last(tran_system::table& table, _Connection* conn) {
-        if (!kept_) return table.find(tran_id(tran_connection(conn).id()));
-        const tran_system::table::iterator entry = positions_.back();
-        positions_.pop_back();
-        return entry;
+    // Puts every entry taken back into `table`.
+    void put_back(tran_system::table& table) {
+        for (tran_system::table::node_type& node : nodes_) table.insert(std::move(node));
+        nodes_.clear();
+    }
+
+    // Removes for good the latest entry taken, that of the connection of
+    // `conn`, and returns its connection id.
+    int release_latest(tran_system::table& table, _Connection* conn) {
+        if (!kept_) {
+            const int id = tran_connection(conn).id();
+            table.erase(tran_id(id));
+            return id;
+        }
+        const int id = nodes_.back().key().id();
+        nodes_.pop_back();
+        return id;
     }
 
 private:
-    std::vector<tran_system::table::iterator> positions_;
+    std::vector<tran_system::table::node_type> nodes_;
     bool kept_;
 };
 
@@ -156,7 +175,9 @@ void tran_api_set_err(const char* text) {
     transys->set_err(csgl_string(text));
 }
 
-tran_api_conn_list* tran_api_timeout_transactions(long now) {
+// Flattened: the list functions it calls, and their trace scopes, expand
+// into its walk; they write the same records as when called from outside.
+__attribute__((flatten)) tran_api_conn_list* tran_api_timeout_transactions(long now) {
     trace_scope<13> scope(nullptr);
     if (entry_traced()) scope(ldtr_type_entry)("current time %ld", now);
     tran_system& system = *transys;
@@ -168,28 +189,32 @@ tran_api_conn_list* tran_api_timeout_transactions(long now) {
     // transactions it found timed out.
     const tran_system::pool_lock hold(system);
     tran_system::table& table = system.pool();
-    found_entries found(table.size());
+    taken_entries taken(table.size());
     tran_api_conn_list* list = nullptr;
-    for (auto entry = table.begin(); entry != table.end(); ++entry) {
-        if (limit == 0 || !timed_out(entry->second, now, limit)) continue;
+    for (auto entry = table.begin(); entry != table.end();) {
+        if (limit == 0 || !timed_out(entry->second, now, limit)) {
+            ++entry;
+            continue;
+        }
         tran_api_conn_list* const node = tran_api_conn_list_new(entry->second.conn());
         if (node == nullptr) {
             if (trcEvents & ldtr_event_debug) {
                 scope(ldtr_type_debug).debug(ldtr_debug_level, "tran_api_conn_list_new failed!\n");
             }
+            taken.put_back(table);
             tran_api_conn_list_delete(list);
             return nullptr;
         }
         tran_api_conn_list_insert(&list, node);
-        found.add(entry);
+        entry = taken.take(table, entry);
     }
-    // The removals follow the list, in descending connection id, each
-    // traced as a call of tran_api_delete_transaction.
+    // The removals are complete once every node is had; they are traced,
+    // in the order of the list (descending connection id), as calls of
+    // tran_api_delete_transaction.
     for (const tran_api_conn_list* node = list; node != nullptr; node = node->next) {
-        const tran_system::table::iterator entry = found.take_last(table, node->conn);
         trace_scope<3> removal(nullptr);
-        if (entry_traced()) removal(ldtr_type_entry)("conn id %d", entry->first.id());
-        table.erase(entry);
+        const int id = taken.release_latest(table, node->conn);
+        if (entry_traced()) removal(ldtr_type_entry)("conn id %d", id);
         removal.SetErrorCode(0);
     }
     return list;
