@@ -110,7 +110,8 @@ TEST(exception_mapping, classes) {
         if (number == 0) continue;
         const std::string text = lineage.substr(0, lineage.find(' ')) + " (" + name + ")";
         for (const thrower call : posix_throwers)
-            EXPECT_EQ(thrown_by([&] { call(site, 7, number); }), said(lineage, code, 7, text));
+            EXPECT_EQ(thrown_by([&, number = number] { call(site, 7, number); }),
+                      said(lineage, code, 7, text));
     }
     EXPECT_TRUE(recorded_messages().empty());
 }
