@@ -47,6 +47,7 @@ set(transys_public_headers
   libutils/base/thread_annotations.h
   libutils/csgl/csgl_ban.hpp
   libutils/csgl/csgl_exc.hpp
+  libutils/csgl/csgl_exc_tree.def
   libutils/csgl/csgl_file.hpp
   libutils/csgl/csgl_local.hpp
   libutils/csgl/csgl_message.hpp

@@ -7,6 +7,7 @@
 #include <cerrno>
 
 #include "libutils/csgl/csgl_exc.hpp"
+#include "libutils/csgl/csgl_exc_named.hpp"
 #include "libutils/csgl/csgl_local.hpp"
 #include "libutils/csgl/csgl_str.hpp"
 #include "libutils/csgl/csgl_trc.hpp"
@@ -37,22 +38,10 @@ constexpr mode_t created_file_mode = 0640;
 constexpr unsigned int copy_block = 8192;
 constexpr unsigned int max_directory_length = 1024;
 
-[[noreturn]] void throw_invalid_parameter(int line) {
-    exc_throw(exc_invalid_parameter_t(__FILE__, line, "exc_invalid_parameter", 0));
-}
-
 [[noreturn]] void throw_errno(int line) {
     exc_t::throw_posix_error(__FILE__, line, errno);
     // throw_posix_error returns only for error 0, which no failing call sets.
     exc_throw(exc_unmapped_t(__FILE__, line, "unmapped LINUX2 error", 0, 0));
-}
-
-[[noreturn]] void throw_already_exists(int line) {
-    exc_throw(exc_already_exists_t(__FILE__, line, "exc_already_exists", 0));
-}
-
-[[noreturn]] void throw_not_implemented(int line) {
-    exc_throw(exc_not_implemented_t(__FILE__, line, "exc_not_implemented", 0));
 }
 
 // The open(2) flags of an action, an access and a denial, checked in that
@@ -66,19 +55,19 @@ int open_flags(csgl_file::action_indicator action, csgl_file::access_requested_i
         case csgl_file::open_or_create: flags = O_CREAT; break;
         case csgl_file::truncate_existing: flags = O_TRUNC; break;
         case csgl_file::create_or_truncate: flags = O_CREAT | O_TRUNC; break;
-        default: throw_invalid_parameter(__LINE__);
+        default: exc_throw_named<exc_invalid_parameter_t>(__FILE__, __LINE__);
     }
     switch (access) {
         case csgl_file::access_read: flags |= O_RDONLY; break;
         case csgl_file::access_write: flags |= O_WRONLY; break;
         case csgl_file::access_read_write: flags |= O_RDWR; break;
-        default: throw_invalid_parameter(__LINE__);
+        default: exc_throw_named<exc_invalid_parameter_t>(__FILE__, __LINE__);
     }
     switch (denied) {
         case csgl_file::deny_none:
         case csgl_file::deny_write:
         case csgl_file::deny_read_write: break;
-        default: throw_invalid_parameter(__LINE__);
+        default: exc_throw_named<exc_invalid_parameter_t>(__FILE__, __LINE__);
     }
     return flags;
 }
@@ -94,7 +83,9 @@ bool same_file(const char* a, const char* b) {
 
 csgl_file::timestamp::timestamp(const long& value) : value(value) {}
 
-bool csgl_file::timestamp::operator<(const timestamp&) const { throw_not_implemented(__LINE__); }
+bool csgl_file::timestamp::operator<(const timestamp&) const {
+    exc_throw_named<exc_not_implemented_t>(__FILE__, __LINE__);
+}
 
 csgl_file::csgl_file(const char* name, action_indicator action, access_requested_indicator access,
                      access_denied_indicator denied)
@@ -147,7 +138,7 @@ long csgl_file::seek(long offset, seek_indicator origin) {
         case seek_begin: whence = SEEK_SET; break;
         case seek_current: whence = SEEK_CUR; break;
         case seek_end: whence = SEEK_END; break;
-        default: throw_invalid_parameter(__LINE__);
+        default: exc_throw_named<exc_invalid_parameter_t>(__FILE__, __LINE__);
     }
     const off_t position = lseek(handle_, offset, whence);
     if (position == -1) throw_errno(__LINE__);
@@ -172,7 +163,9 @@ void csgl_file::flush() {
     if (fsync(handle_) != 0) throw_errno(__LINE__);
 }
 
-csgl_file::timestamp csgl_file::get_last_mod_time() { throw_not_implemented(__LINE__); }
+csgl_file::timestamp csgl_file::get_last_mod_time() {
+    exc_throw_named<exc_not_implemented_t>(__FILE__, __LINE__);
+}
 
 int csgl_file::duplicate_handle(int handle) {
     const int duplicate = dup(handle);
@@ -200,7 +193,7 @@ csgl_file& csgl_file::std_error() {
 void csgl_file::copy(const char* from, const char* to) {
     const static_scope<copy_id> scope;
     if (trcEvents & cstr_event_entry) scope(cstr_type_entry)("%s -> %s (don't force)", from, to);
-    if (exists(to)) throw_already_exists(__LINE__);
+    if (exists(to)) exc_throw_named<exc_already_exists_t>(__FILE__, __LINE__);
     copy(from, to, force);
 }
 
@@ -215,7 +208,7 @@ void csgl_file::copy(const char* from, const char* to, force_indicator) {
         const unsigned int read = source.read(buffer, copy_block);
         if (read == 0) break;
         if (target.write(buffer, read) != read) {
-            exc_throw(exc_not_enough_disk_t(__FILE__, __LINE__, "exc_not_enough_disk", 0));
+            exc_throw_named<exc_not_enough_disk_t>(__FILE__, __LINE__);
         }
     }
 }
@@ -223,7 +216,7 @@ void csgl_file::copy(const char* from, const char* to, force_indicator) {
 void csgl_file::rename(const char* from, const char* to) {
     const static_scope<rename_id> scope;
     if (trcEvents & cstr_event_entry) scope(cstr_type_entry)("%s -> %s (don't force)", from, to);
-    if (exists(to)) throw_already_exists(__LINE__);
+    if (exists(to)) exc_throw_named<exc_already_exists_t>(__FILE__, __LINE__);
     rename(from, to, force);
 }
 

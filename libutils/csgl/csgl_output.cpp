@@ -4,6 +4,7 @@
 #include <exception>
 #include <new>
 
+#include "libutils/csgl/csgl_exc_named.hpp"
 #include "libutils/csgl/csgl_local.hpp"
 
 namespace {
@@ -11,17 +12,13 @@ namespace {
 constexpr unsigned long std_error_id = 0x14080400;
 constexpr char hex_digits[] = "0123456789abcdef";
 
-[[noreturn]] void throw_invalid_parameter(int line) {
-    exc_throw(exc_invalid_parameter_t(__FILE__, line, "exc_invalid_parameter", 0));
-}
-
 // The file action a named stream opens with; refuses every other mode
 // before anything is opened.
 csgl_file::action_indicator action_for(csgl_output_file::mode_indicator mode) {
     switch (mode) {
         case csgl_output_file::mode_truncate: return csgl_file::create_or_truncate;
         case csgl_output_file::mode_append: return csgl_file::open_or_create;
-        default: throw_invalid_parameter(__LINE__);
+        default: exc_throw_named<exc_invalid_parameter_t>(__FILE__, __LINE__);
     }
 }
 
@@ -131,7 +128,7 @@ csgl_output_file::csgl_output_file(csgl_file& file, mode_indicator mode) : csgl_
         case mode_truncate: csgl_file::truncate(); break;
         case mode_append: csgl_file::append(); break;
         case mode_keep: break;
-        default: throw_invalid_parameter(__LINE__);
+        default: exc_throw_named<exc_invalid_parameter_t>(__FILE__, __LINE__);
     }
 }
 
@@ -150,7 +147,7 @@ void csgl_output_file::flush() {
     const unsigned int pending = static_cast<unsigned int>(current - buffer);
     if (pending == 0) return;
     if (write(buffer, pending) != pending) {
-        exc_throw(exc_not_enough_disk_t(__FILE__, __LINE__, "exc_not_enough_disk", 0));
+        exc_throw_named<exc_not_enough_disk_t>(__FILE__, __LINE__);
     }
     current = buffer;
 }

@@ -8,6 +8,7 @@
 #include <cerrno>
 
 #include "libutils/csgl/csgl_exc.hpp"
+#include "libutils/csgl/csgl_exc_named.hpp"
 
 namespace {
 
@@ -54,10 +55,6 @@ key_t file_to_key(const char* name, char id) {
     return ftok(name, id);
 }
 
-void throw_should_not_execute(int line) {
-    exc_throw(exc_should_not_execute_t(__FILE__, line, "exc_should_not_execute", 0));
-}
-
 void refuse_nonzero_timeout(long timeout, int line) {
     if (timeout != 0) exc_throw(exc_domain_overflow_t(__FILE__, line, "timeout must be 0", 0));
 }
@@ -74,13 +71,13 @@ csgl_sync_lock::csgl_sync_lock() {}
 csgl_sync_lock::~csgl_sync_lock() {}
 
 bool csgl_sync_lock::request(long) {
-    throw_should_not_execute(__LINE__);
+    exc_throw_named<exc_should_not_execute_t>(__FILE__, __LINE__);
     return true;
 }
 
-void csgl_sync_lock::request() { throw_should_not_execute(__LINE__); }
+void csgl_sync_lock::request() { exc_throw_named<exc_should_not_execute_t>(__FILE__, __LINE__); }
 
-void csgl_sync_lock::release() { throw_should_not_execute(__LINE__); }
+void csgl_sync_lock::release() { exc_throw_named<exc_should_not_execute_t>(__FILE__, __LINE__); }
 
 csgl_sync_lock_private::csgl_sync_lock_private() {
     const int result = pthread_mutex_init(&mutex_, nullptr);
@@ -164,11 +161,11 @@ csgl_sync_monitor::~csgl_sync_monitor() noexcept(false) { lock_.release(); }
 csgl_sync_sema::csgl_sync_sema() {}
 csgl_sync_sema::~csgl_sync_sema() {}
 
-void csgl_sync_sema::post() { throw_should_not_execute(__LINE__); }
+void csgl_sync_sema::post() { exc_throw_named<exc_should_not_execute_t>(__FILE__, __LINE__); }
 
-void csgl_sync_sema::reset() { throw_should_not_execute(__LINE__); }
+void csgl_sync_sema::reset() { exc_throw_named<exc_should_not_execute_t>(__FILE__, __LINE__); }
 
-void csgl_sync_sema::wait() { throw_should_not_execute(__LINE__); }
+void csgl_sync_sema::wait() { exc_throw_named<exc_should_not_execute_t>(__FILE__, __LINE__); }
 
 csgl_sync_sema_private::csgl_sync_sema_private(state_indicator initial) : state_(initial) {
     const int result = pthread_cond_init(&cond_, nullptr);
