@@ -54,9 +54,14 @@ bool timed_out(const tran_connection& entry, long now, std::int32_t limit) {
 // transaction is taken before the walk; when it cannot be had, the walk
 // leaves the entries in place and the removals search them by connection
 // id, which is slower and removes the same entries.
+//
+// The room is the sweeping thread's own and stays with it from one sweep
+// to the next (empty between sweeps), so that a sweep does not allocate,
+// and fault in, room for a large table every time: a thread keeps room for
+// the largest table it swept, a pointer and a word per transaction.
 class taken_entries {
 public:
-    explicit taken_entries(std::size_t most) {
+    explicit taken_entries(std::size_t most) : nodes_(room()) {
         try {
             nodes_.reserve(most);
             kept_ = true;
@@ -95,7 +100,12 @@ public:
     }
 
 private:
-    std::vector<tran_system::table::node_type> nodes_;
+    static std::vector<tran_system::table::node_type>& room() {
+        thread_local std::vector<tran_system::table::node_type> nodes;
+        return nodes;
+    }
+
+    std::vector<tran_system::table::node_type>& nodes_;
     bool kept_;
 };
 
