@@ -11,10 +11,10 @@
 
 namespace {
 
-// The trace scope of interface function number `N`: its id is
-// 0x3C020000 + 0x100 * N.
-template <unsigned long N>
-using trace_scope = ldtr_function_local<0x3C020000 + 0x100 * N, 33, 4096>;
+// The trace scope of the interface function whose id is `ID`, from the
+// registry (libutils/trace/trace_ids.h).
+template <unsigned long ID>
+using trace_scope = ldtr_function_local<ID, trace_kind_exit, trace_event_entry>;
 
 bool entry_traced() { return (trcEvents & ldtr_event_entry) != 0; }
 
@@ -83,79 +83,79 @@ private:
 }  // namespace
 
 int tran_api_system_init(void) {
-    trace_scope<1> scope(nullptr);
+    trace_scope<trace_id_tran_api_system_init> scope(nullptr);
     if (entry_traced()) scope(ldtr_type_entry)();
     return static_cast<int>(scope.SetErrorCode(transys->init()));
 }
 
 int tran_api_create_transaction(_Connection* conn) {
-    trace_scope<2> scope(nullptr);
+    trace_scope<trace_id_tran_api_create_transaction> scope(nullptr);
     if (entry_traced()) scope(ldtr_type_entry)(conn_text_format, as_number(conn));
     return static_cast<int>(scope.SetErrorCode(transys->insert_tran(conn)));
 }
 
 int tran_api_delete_transaction(int conn_id) {
-    trace_scope<3> scope(nullptr);
+    trace_scope<trace_id_tran_api_delete_transaction> scope(nullptr);
     if (entry_traced()) scope(ldtr_type_entry)("conn id %d", conn_id);
     return static_cast<int>(scope.SetErrorCode(transys->remove_tran(conn_id)));
 }
 
 void tran_api_set_maxop(int maxop) {
-    trace_scope<4> scope(nullptr);
+    trace_scope<trace_id_tran_api_set_maxop> scope(nullptr);
     if (entry_traced()) scope(ldtr_type_entry)("maxop %d", maxop);
     transys->set_maxop(maxop);
 }
 
 void tran_api_set_maxnum(int maxnum) {
-    trace_scope<5> scope(nullptr);
+    trace_scope<trace_id_tran_api_set_maxnum> scope(nullptr);
     if (entry_traced()) scope(ldtr_type_entry)("maxnum %d", maxnum);
     transys->set_maxnum(maxnum);
 }
 
 void tran_api_set_tlimit(long tlimit) {
-    trace_scope<6> scope(nullptr);
+    trace_scope<trace_id_tran_api_set_tlimit> scope(nullptr);
     if (entry_traced()) scope(ldtr_type_entry)("tlimit %ld", tlimit);
     transys->set_tlimit(tlimit);
 }
 
 int tran_api_system_maxop(void) {
-    trace_scope<7> scope(nullptr);
+    trace_scope<trace_id_tran_api_system_maxop> scope(nullptr);
     if (entry_traced()) scope(ldtr_type_entry)();
     return static_cast<int>(scope.SetErrorCode(transys->maxop()));
 }
 
 int tran_api_system_maxnum(void) {
-    trace_scope<8> scope(nullptr);
+    trace_scope<trace_id_tran_api_system_maxnum> scope(nullptr);
     if (entry_traced()) scope(ldtr_type_entry)();
     return static_cast<int>(scope.SetErrorCode(transys->maxnum()));
 }
 
 long tran_api_system_tlimit(void) {
-    trace_scope<9> scope(nullptr);
+    trace_scope<trace_id_tran_api_system_tlimit> scope(nullptr);
     if (entry_traced()) scope(ldtr_type_entry)();
     return scope.SetErrorCode(transys->tlimit());
 }
 
 void tran_api_system_lock(void) {
-    trace_scope<10> scope(nullptr);
+    trace_scope<trace_id_tran_api_system_lock> scope(nullptr);
     if (entry_traced()) scope(ldtr_type_entry)();
     transys->system_lock();
 }
 
 void tran_api_system_unlock(void) {
-    trace_scope<11> scope(nullptr);
+    trace_scope<trace_id_tran_api_system_unlock> scope(nullptr);
     if (entry_traced()) scope(ldtr_type_entry)();
     transys->system_unlock();
 }
 
 void tran_api_set_err(const char* text) {
-    trace_scope<12> scope(nullptr);
+    trace_scope<trace_id_tran_api_set_err> scope(nullptr);
     if (entry_traced()) scope(ldtr_type_entry)("err: %s", text != nullptr ? text : "(null)");
     transys->set_err(csgl_string(text));
 }
 
 tran_api_conn_list* tran_api_timeout_transactions(long now) {
-    trace_scope<13> scope(nullptr);
+    trace_scope<trace_id_tran_api_timeout_transactions> scope(nullptr);
     if (entry_traced()) scope(ldtr_type_entry)("current time %ld", now);
     tran_system& system = *transys;
     const std::int32_t limit = static_cast<std::int32_t>(system.tlimit());
@@ -185,7 +185,7 @@ tran_api_conn_list* tran_api_timeout_transactions(long now) {
     // traced as a call of tran_api_delete_transaction.
     for (const tran_api_conn_list* node = list; node != nullptr; node = node->next) {
         const tran_system::table::iterator entry = found.take_last(table, node->conn);
-        trace_scope<3> removal(nullptr);
+        trace_scope<trace_id_tran_api_delete_transaction> removal(nullptr);
         if (entry_traced()) removal(ldtr_type_entry)("conn id %d", entry->first.id());
         table.erase(entry);
         removal.SetErrorCode(0);
@@ -194,7 +194,7 @@ tran_api_conn_list* tran_api_timeout_transactions(long now) {
 }
 
 tran_api_conn_list* tran_api_conn_list_new(_Connection* conn) {
-    trace_scope<14> scope(nullptr);
+    trace_scope<trace_id_tran_api_conn_list_new> scope(nullptr);
     if (entry_traced()) scope(ldtr_type_entry)(connection_text_format, as_number(conn));
     void* const block = std::calloc(1, sizeof(tran_api_conn_list));
     if (block == nullptr) return nullptr;
@@ -204,7 +204,7 @@ tran_api_conn_list* tran_api_conn_list_new(_Connection* conn) {
 }
 
 void tran_api_conn_list_delete(tran_api_conn_list* head) {
-    trace_scope<15> scope(nullptr);
+    trace_scope<trace_id_tran_api_conn_list_delete> scope(nullptr);
     if (entry_traced()) scope(ldtr_type_entry)(list_head_text_format, as_number(head));
     while (head != nullptr) {
         tran_api_conn_list* const next = head->next;
@@ -214,7 +214,7 @@ void tran_api_conn_list_delete(tran_api_conn_list* head) {
 }
 
 int tran_api_conn_list_insert(tran_api_conn_list** head, tran_api_conn_list* node) {
-    trace_scope<16> scope(nullptr);
+    trace_scope<trace_id_tran_api_conn_list_insert> scope(nullptr);
     if (entry_traced())
         scope(ldtr_type_entry)(insert_text_format, as_number(head), as_number(node));
     if (head == nullptr || node == nullptr) return static_cast<int>(scope.SetErrorCode(-1));
@@ -224,7 +224,7 @@ int tran_api_conn_list_insert(tran_api_conn_list** head, tran_api_conn_list* nod
 }
 
 const char* tran_api_system_err(void) {
-    trace_scope<17> scope(nullptr);
+    trace_scope<trace_id_tran_api_system_err> scope(nullptr);
     if (entry_traced()) scope(ldtr_type_entry)();
     return transys->err().c_str();
 }
