@@ -1,9 +1,9 @@
 #include "libtransys/tran_api.h"
 
+#include <cinttypes>
 #include <cstdint>
 #include <cstdlib>
 #include <new>
-#include <type_traits>
 #include <vector>
 
 #include "libraries/libldtr/ldtr.hpp"
@@ -18,24 +18,10 @@ using trace_scope = ldtr_function_local<ID, trace_kind_exit, trace_event_entry>;
 
 bool entry_traced() { return (trcEvents & ldtr_event_entry) != 0; }
 
-// Pointers go into entry texts in hexadecimal at their full width: as an
-// unsigned int with "%x" where pointers have 32 bits, as an unsigned long
-// with "%lx" where they have 64.
-constexpr bool narrow_pointers = sizeof(void*) == sizeof(unsigned int);
-using pointer_number = std::conditional_t<narrow_pointers, unsigned int, unsigned long>;
-static_assert(sizeof(pointer_number) == sizeof(void*), "no integer as wide as a pointer");
-
-pointer_number as_number(const void* p) {
-    return static_cast<pointer_number>(reinterpret_cast<std::uintptr_t>(p));
-}
-
-constexpr const char* conn_text_format = narrow_pointers ? "conn 0x%x" : "conn 0x%lx";
-constexpr const char* connection_text_format =
-    narrow_pointers ? "connection 0x%x" : "connection 0x%lx";
-constexpr const char* list_head_text_format =
-    narrow_pointers ? "List head 0x%x" : "List head 0x%lx";
-constexpr const char* insert_text_format =
-    narrow_pointers ? "head 0x%x, node 0x%x" : "head 0x%lx, node 0x%lx";
+// Pointers go into entry texts as "0x%" PRIxPTR of their value: every
+// digit of a 32-bit pointer on i386 and of a 64-bit one on x86_64, no
+// leading zeros, as "%x" and "%lx" print them there.
+std::uintptr_t as_number(const void* p) { return reinterpret_cast<std::uintptr_t>(p); }
 
 // A transaction times out when its age, now minus its stamp in 32-bit
 // arithmetic (so a clock that wraps still gives small ages), is greater
@@ -90,7 +76,7 @@ int tran_api_system_init(void) {
 
 int tran_api_create_transaction(_Connection* conn) {
     trace_scope<trace_id_tran_api_create_transaction> scope(nullptr);
-    if (entry_traced()) scope(ldtr_type_entry)(conn_text_format, as_number(conn));
+    if (entry_traced()) scope(ldtr_type_entry)("conn 0x%" PRIxPTR, as_number(conn));
     return static_cast<int>(scope.SetErrorCode(transys->insert_tran(conn)));
 }
 
@@ -195,7 +181,7 @@ tran_api_conn_list* tran_api_timeout_transactions(long now) {
 
 tran_api_conn_list* tran_api_conn_list_new(_Connection* conn) {
     trace_scope<trace_id_tran_api_conn_list_new> scope(nullptr);
-    if (entry_traced()) scope(ldtr_type_entry)(connection_text_format, as_number(conn));
+    if (entry_traced()) scope(ldtr_type_entry)("connection 0x%" PRIxPTR, as_number(conn));
     void* const block = std::calloc(1, sizeof(tran_api_conn_list));
     if (block == nullptr) return nullptr;
     tran_api_conn_list* const node = static_cast<tran_api_conn_list*>(block);
@@ -205,7 +191,7 @@ tran_api_conn_list* tran_api_conn_list_new(_Connection* conn) {
 
 void tran_api_conn_list_delete(tran_api_conn_list* head) {
     trace_scope<trace_id_tran_api_conn_list_delete> scope(nullptr);
-    if (entry_traced()) scope(ldtr_type_entry)(list_head_text_format, as_number(head));
+    if (entry_traced()) scope(ldtr_type_entry)("List head 0x%" PRIxPTR, as_number(head));
     while (head != nullptr) {
         tran_api_conn_list* const next = head->next;
         std::free(head);
@@ -216,7 +202,8 @@ void tran_api_conn_list_delete(tran_api_conn_list* head) {
 int tran_api_conn_list_insert(tran_api_conn_list** head, tran_api_conn_list* node) {
     trace_scope<trace_id_tran_api_conn_list_insert> scope(nullptr);
     if (entry_traced())
-        scope(ldtr_type_entry)(insert_text_format, as_number(head), as_number(node));
+        scope(ldtr_type_entry)("head 0x%" PRIxPTR ", node 0x%" PRIxPTR, as_number(head),
+                               as_number(node));
     if (head == nullptr || node == nullptr) return static_cast<int>(scope.SetErrorCode(-1));
     if (*head != nullptr) node->next = *head;
     *head = node;
