@@ -174,7 +174,7 @@ tran_api_conn_list* tran_api_timeout_transactions(long now) {
         trace_scope<trace_id_tran_api_delete_transaction> removal(nullptr);
         if (entry_traced()) removal(ldtr_type_entry)("conn id %d", entry->first.id());
         table.erase(entry);
-        removal.SetErrorCode(0);
+        removal.SetErrorCode(TRAN_API_SUCCESS);
     }
     return list;
 }
