@@ -218,10 +218,10 @@ std::string table_ids() {
     return ids;
 }
 
-// Transaction operations: 80 and the table unchanged for a registration,
+// Transaction operations: TRAN_API_OTHER and the table unchanged for a registration,
 // null and nothing removed for a sweep; the system mutex is always released.
 TEST(allocation_failure, transactions) {
-    ASSERT_EQ(tran_api_system_init(), 0);
+    ASSERT_EQ(tran_api_system_init(), TRAN_API_SUCCESS);
     char names[] = "a\0b\0c";
     _Connection a{1, 0, names}, b{2, 0, names + 2}, c{3, 0, names + 4};
     int result = -1;
@@ -235,22 +235,25 @@ TEST(allocation_failure, transactions) {
         messages_printed = 0;
     };
     // Registrations with `a` registered answer `code` with `text` and leave the
-    // table as `ids` when nothing fails, 80 and the table unchanged when
-    // something does; a refusal prints message 153 once the mutex is free.
+    // table as `ids` when nothing fails, TRAN_API_OTHER and the table
+    // unchanged when something does; a refusal prints the limit message once
+    // the mutex is free.
     const struct { const char* name; _Connection* conn; int limit, code; const char *text, *ids; }
         registrations[] = {
-        {"registration", &b, 20, 0, "before", "1 2 "},
-        {"registration of a registered id", &a, 20, 68, "Duplicate StartTransactions with a issued", "1 "},
-        {"registration over the limit", &b, 1, 4, "The number of transaction exceeds limit\n", "1 "}};
+        {"registration", &b, 20, TRAN_API_SUCCESS, "before", "1 2 "},
+        {"registration of a registered id", &a, 20, TRAN_API_ENTRY_ALREADY_EXISTS,
+         "Duplicate StartTransactions with a issued", "1 "},
+        {"registration over the limit", &b, 1, TRAN_API_SIZE_LIMIT_EXCEEDED,
+         "The number of transaction exceeds limit\n", "1 "}};
     for (const auto& r : registrations) {
         walk({r.name, [&] { clear(), tran_api_create_transaction(&a), tran_api_set_maxnum(r.limit); },
               [&] { result = tran_api_create_transaction(r.conn); },
               [&](bool failed) {
                   EXPECT_EQ(system_mutex_depth, 0);
-                  EXPECT_EQ(result, failed ? 80 : r.code);
+                  EXPECT_EQ(result, failed ? TRAN_API_OTHER : r.code);
                   EXPECT_STREQ(tran_api_system_err(), failed ? insert_failed : r.text);
                   EXPECT_EQ(table_ids(), failed ? "1 " : r.ids);
-                  EXPECT_EQ(messages_printed, !failed && r.code == 4);
+                  EXPECT_EQ(messages_printed, !failed && r.code == TRAN_API_SIZE_LIMIT_EXCEEDED);
                   EXPECT_FALSE(message_under_mutex);
               }});
     }
