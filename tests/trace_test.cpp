@@ -96,7 +96,8 @@ TEST(ldtr, formatters_and_debug_texts) {
     scope(ldtr_entry)();
     scope(ldtr_entry)("%ld|%s|%c", -42L, "x", 'c');
     scope(ldtr_entry)("%s", area.c_str());
-    const unsigned long t = 0x05AB1234, id = 0x3C020200;
+    // Any type; the debug level keeps its whole component byte.
+    const unsigned long t = 0xC5AB1234, id = 0x3C020200;
     ldtr_formater_local local(id, t, a);
     local(0x1FF, "sub %d", 1);  // only the low byte of `sub` counts
     local.new_delete(b, "about %s", "b");
@@ -117,7 +118,7 @@ TEST(ldtr, formatters_and_debug_texts) {
                        text(ldtr_entry, maxop_id, a, area.substr(1)),
                        text(t, 0x3C0202FF, a, "sub 1"), text(t, id, b, "about b"),
                        text(t, 0x3C020202, b, "again"), text(t, 0x3C020220, a, "plain 1"),
-                       text(0x05070000, id, a, "level hit"), text(0x05070000, id, a, "then"),
+                       text(0xC5070000, id, a, "level hit"), text(0xC5070000, id, a, "then"),
                        text(debug_type, 0x3C020500, nullptr, "g7"),
                        text(debug_type, 0x3C020600, b, "other"),
                        text(debug_type, 0x77, nullptr, "global"),
