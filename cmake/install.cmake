@@ -28,11 +28,13 @@ install(TARGETS transys trc message EXPORT transys-targets
     NAMELINK_COMPONENT development)
 
 # The public headers: the interface and every header it includes, and
-# nothing else.  Headers that only the library's own sources include
-# (csgl_allocation_size.hpp, csgl_exc_named.hpp, trace/trace_text.hpp,
-# host/write_all.h) are not installed; a header that a public one starts to include joins this
-# list, or an installed header stops compiling on its own (the consumer
-# tests compile each).
+# nothing else (the .inc files are the formatter members the two trace
+# front-ends' headers share, included inside their class bodies).  Headers
+# that only the library's own sources include (csgl_allocation_size.hpp,
+# csgl_exc_named.hpp, trace/trace_core.hpp, trace/trace_text.hpp,
+# trace/trace_formatters.inc, host/write_all.h) are not installed; a header
+# that a public one starts to include joins this list, or an installed
+# header stops compiling on its own (the consumer tests compile each).
 set(transys_public_headers
   host/connection.h
   host/input.hpp
@@ -57,7 +59,10 @@ set(transys_public_headers
   libutils/csgl/csgl_string.hpp
   libutils/csgl/csgl_sync.hpp
   libutils/csgl/csgl_trc.hpp
-  libutils/cstr/cstr.hpp)
+  libutils/cstr/cstr.hpp
+  libutils/trace/trace_global_formatter.inc
+  libutils/trace/trace_ids.h
+  libutils/trace/trace_local_formatter.inc)
 foreach(header ${transys_public_headers})
   get_filename_component(folder ${header} DIRECTORY)
   install(FILES ${CMAKE_SOURCE_DIR}/${header}

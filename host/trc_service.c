@@ -15,9 +15,11 @@
  *
  *   trc KIND NAME DATA type=0xTTTTTTTT id=0xIIIIIIII obj=0xPPPPPPPP
  *
- *   KIND  the record kind, byte 2 of the type: entry (0x20), exit (0x21),
- *         error-exit (0x0B), text (0x07), created (0x1E), destroyed (0x1F),
- *         data (0x22), debug (0x40); any other kind as kind-0xNN.
+ *   KIND  the record kind, byte 2 of the type, named as the library's
+ *         registry of trace ids names it (libutils/trace/trace_ids.h):
+ *         entry (0x20), exit (0x21), error-exit (0x0B), text (0x07),
+ *         created (0x1E), destroyed (0x1F), data (0x22), debug (0x40); any
+ *         other kind as kind-0xNN.
  *   NAME  what the id stands for (see "Names" below), or "unknown".
  *   DATA  "-" for a record without data (length 0 or no data pointer);
  *         code=N for an exit or error-exit record with exactly 4 data bytes,
@@ -29,9 +31,9 @@
  *   obj   the object pointer in hexadecimal, zero-padded to the width of a
  *         pointer (8 digits on 32-bit targets, 16 on 64-bit ones).
  *
- * Names.  The low byte of an id may carry a sub-number; the name is that of
- * the id with its low byte cleared, followed by "+0xSS" when the low byte is
- * not 0.
+ * Names, from the same registry.  The low byte of an id may carry a
+ * sub-number; the name is that of the id with its low byte cleared,
+ * followed by "+0xSS" when the low byte is not 0.
  *   0x3C02nn00, nn = 0x01 to 0x11   the transaction function number nn,
  *                                   as tran_api_create_transaction
  *   0x14cc0000                      support-library class cc, as csgl_file
@@ -55,6 +57,7 @@
 
 #include "host/trc.h"
 #include "host/write_all.h"
+#include "libutils/trace/trace_ids.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -94,67 +97,35 @@ int trcInit(void)
     return 0;
 }
 
-/* The debug level of debug texts, written whole as the id by a global
- * formatter. */
-static const unsigned long debug_text_level = 0xC8110000UL;
-
-/* The transaction functions, by number: id 0x3C020000 + 0x100 * number. */
-static const char* const tran_api_names[] = {
-    NULL,
-    "tran_api_system_init",          "tran_api_create_transaction",
-    "tran_api_delete_transaction",   "tran_api_set_maxop",
-    "tran_api_set_maxnum",           "tran_api_set_tlimit",
-    "tran_api_system_maxop",         "tran_api_system_maxnum",
-    "tran_api_system_tlimit",        "tran_api_system_lock",
-    "tran_api_system_unlock",        "tran_api_set_err",
-    "tran_api_timeout_transactions", "tran_api_conn_list_new",
-    "tran_api_conn_list_delete",     "tran_api_conn_list_insert",
-    "tran_api_system_err",
-};
-
-/* The support-library classes, id 0x14cc0000, with the functions that have
- * trace points of their own, id 0x14ccff00. */
-struct trc_function { unsigned int number; const char* name; };
-struct trc_class {
-    unsigned int number;
+/* The names of the ids, from the library's registry: every function of the
+ * transaction interface, every traced class of the support library, and
+ * those of its functions that write records of their own. */
+struct trc_name {
+    unsigned long id;
     const char* name;
-    const struct trc_function* functions; /* ends with number 0 */
 };
 
-static const struct trc_function csgl_file_functions[] = {
-    { 0x01, "append" }, { 0x03, "copy" },     { 0x06, "flush" },
-    { 0x08, "read" },   { 0x09, "remove" },   { 0x0A, "rename" },
-    { 0x0B, "seek" },   { 0x0C, "size" },     { 0x10, "truncate" },
-    { 0x11, "write" },  { 0, NULL },
-};
-static const struct trc_function csgl_output_file_functions[] = {
-    { 0x04, "std_error" }, { 0, NULL },
-};
-static const struct trc_function exc_t_functions[] = {
-    { 0x01, "exc_t" }, { 0, NULL },
-};
-static const struct trc_function no_functions[] = { { 0, NULL } };
-
-static const struct trc_class classes[] = {
-    { 0x03, "csgl_file", csgl_file_functions },
-    { 0x08, "csgl_output_file", csgl_output_file_functions },
-    { 0x11, "csgl_sync_value", no_functions },
-    { 0x12, "csgl_sync_lock_private", no_functions },
-    { 0x13, "csgl_sync_lock_shared", no_functions },
-    { 0x14, "csgl_sync_monitor", no_functions },
-    { 0x16, "csgl_sync_sema_private", no_functions },
-    { 0x17, "csgl_sync_sema_shared", no_functions },
-    { 0x1B, "exc_t", exc_t_functions },
+static const struct trc_name id_names[] = {
+#define TRC_TRAN_API_NAME(number, function) { trace_id_##function, #function },
+    TRACE_TRAN_API_FUNCTIONS(TRC_TRAN_API_NAME)
+#undef TRC_TRAN_API_NAME
+#define TRC_CLASS_NAME(number, class_) { trace_id_##class_, #class_ },
+    TRACE_SUPPORT_CLASSES(TRC_CLASS_NAME)
+#undef TRC_CLASS_NAME
+#define TRC_FUNCTION_NAME(class_, number, function) \
+    { trace_id_##class_##_##function, #class_ "::" #function },
+    TRACE_SUPPORT_FUNCTIONS(TRC_FUNCTION_NAME)
+#undef TRC_FUNCTION_NAME
 };
 
-/* The class numbered `number`, or null. */
-static const struct trc_class* find_class(unsigned int number)
+/* The name of `id` exactly, or null. */
+static const char* find_name(unsigned long id)
 {
     size_t i;
 
-    for (i = 0; i < sizeof classes / sizeof *classes; ++i)
-        if (classes[i].number == number)
-            return &classes[i];
+    for (i = 0; i < sizeof id_names / sizeof *id_names; ++i)
+        if (id_names[i].id == id)
+            return id_names[i].name;
     return NULL;
 }
 
@@ -162,47 +133,38 @@ static const struct trc_class* find_class(unsigned int number)
  * returns the end of what was written. */
 static char* id_name(char* out, unsigned long id)
 {
-    const unsigned int sub = (unsigned int)(id & 0xFF);
-    const unsigned int function = (unsigned int)((id >> 8) & 0xFF);
-    const unsigned int number = (unsigned int)((id >> 16) & 0xFF);
-    const size_t tran_api_count = sizeof tran_api_names / sizeof *tran_api_names;
-    const struct trc_class* class_ = NULL;
+    const unsigned long sub = id & 0xFF;
+    const unsigned long class_id = id & ~0xFFFFUL;
+    const char* name = find_name(id - sub);
+    const char* class_name;
     char* end;
 
-    if (id == debug_text_level)
+    if (id == trace_debug_text_level)
         return out + sprintf(out, "debug_text");
-    if (id >> 16 == 0x3C02 && function > 0 && function < tran_api_count) {
-        end = out + sprintf(out, "%s", tran_api_names[function]);
-    } else if (id >> 24 == 0x14 && (class_ = find_class(number)) != NULL) {
-        end = out + sprintf(out, "%s", class_->name);
-        if (function != 0) {
-            const struct trc_function* f = class_->functions;
-            while (f->number != 0 && f->number != function)
-                ++f;
-            if (f->number != 0)
-                end += sprintf(end, "::%s", f->name);
-            else
-                end += sprintf(end, "::0x%02x", function);
-        }
+    if (name != NULL) {
+        end = out + sprintf(out, "%s", name);
+    } else if (class_id >> 24 == (unsigned long)trace_support_base >> 24 &&
+               (class_name = find_name(class_id)) != NULL) {
+        /* A function of a known class without a trace point of its own. */
+        end = out + sprintf(out, "%s::0x%02lx", class_name, (id >> 8) & 0xFF);
     } else {
         return out + sprintf(out, "unknown");
     }
     if (sub != 0)
-        end += sprintf(end, "+0x%02x", sub);
+        end += sprintf(end, "+0x%02lx", sub);
     return end;
 }
 
+/* The name of a record kind, from the registry; any other as kind-0xNN in
+ * `spare`. */
 static const char* kind_name(unsigned int kind, char* spare)
 {
     switch (kind) {
-    case 0x20: return "entry";
-    case 0x21: return "exit";
-    case 0x0B: return "error-exit";
-    case 0x07: return "text";
-    case 0x1E: return "created";
-    case 0x1F: return "destroyed";
-    case 0x22: return "data";
-    case 0x40: return "debug";
+#define TRC_KIND_NAME(value, identifier, name) \
+    case value:                               \
+        return name;
+        TRACE_RECORD_KINDS(TRC_KIND_NAME)
+#undef TRC_KIND_NAME
     default:
         sprintf(spare, "kind-0x%02x", kind);
         return spare;

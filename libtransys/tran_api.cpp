@@ -1,9 +1,10 @@
 #include "libtransys/tran_api.h"
 
+#include <cinttypes>
 #include <cstdint>
 #include <cstdlib>
+#include <mutex>
 #include <new>
-#include <type_traits>
 #include <vector>
 
 #include "libraries/libldtr/ldtr.hpp"
@@ -11,31 +12,17 @@
 
 namespace {
 
-// The trace scope of interface function number `N`: its id is
-// 0x3C020000 + 0x100 * N.
-template <unsigned long N>
-using trace_scope = ldtr_function_local<0x3C020000 + 0x100 * N, 33, 4096>;
+// The trace scope of the interface function whose id is `ID`, from the
+// registry (libutils/trace/trace_ids.h).
+template <unsigned long ID>
+using trace_scope = ldtr_function_local<ID, trace_kind_exit, trace_event_entry>;
 
 bool entry_traced() { return (trcEvents & ldtr_event_entry) != 0; }
 
-// Pointers go into entry texts in hexadecimal at their full width: as an
-// unsigned int with "%x" where pointers have 32 bits, as an unsigned long
-// with "%lx" where they have 64.
-constexpr bool narrow_pointers = sizeof(void*) == sizeof(unsigned int);
-using pointer_number = std::conditional_t<narrow_pointers, unsigned int, unsigned long>;
-static_assert(sizeof(pointer_number) == sizeof(void*), "no integer as wide as a pointer");
-
-pointer_number as_number(const void* p) {
-    return static_cast<pointer_number>(reinterpret_cast<std::uintptr_t>(p));
-}
-
-constexpr const char* conn_text_format = narrow_pointers ? "conn 0x%x" : "conn 0x%lx";
-constexpr const char* connection_text_format =
-    narrow_pointers ? "connection 0x%x" : "connection 0x%lx";
-constexpr const char* list_head_text_format =
-    narrow_pointers ? "List head 0x%x" : "List head 0x%lx";
-constexpr const char* insert_text_format =
-    narrow_pointers ? "head 0x%x, node 0x%x" : "head 0x%lx, node 0x%lx";
+// Pointers go into entry texts as "0x%" PRIxPTR of their value: every
+// digit of a 32-bit pointer on i386 and of a 64-bit one on x86_64, no
+// leading zeros, as "%x" and "%lx" print them there.
+std::uintptr_t as_number(const void* p) { return reinterpret_cast<std::uintptr_t>(p); }
 
 // A transaction times out when its age, now minus its stamp in 32-bit
 // arithmetic (so a clock that wraps still gives small ages), is greater
@@ -55,15 +42,18 @@ bool timed_out(const tran_connection& entry, long now, std::int32_t limit) {
 // leaves the entries in place and the removals search them by connection
 // id, which is slower and removes the same entries.
 //
-// The room is the sweeping thread's own and stays with it from one sweep
-// to the next (empty between sweeps), so that a sweep does not allocate,
-// and fault in, room for a large table every time: a thread keeps room for
-// the largest table it swept, a pointer and a word per transaction.
+// The room stays from one sweep to the next (empty between sweeps), so
+// that a sweep does not allocate, and fault in, room for a large table
+// every time: the library keeps room for the largest table it swept, a
+// node handle per transaction.  Sweeps of one table are serialised by its
+// system mutex already; the room's own lock serialises sweeps of different
+// tables (a host may point transys at another), taken while the table's
+// mutex is held.
 class taken_entries {
 public:
-    explicit taken_entries(std::size_t most) : nodes_(room()) {
+    explicit taken_entries(std::size_t most) : hold_(room_lock) {
         try {
-            nodes_.reserve(most);
+            room.reserve(most);
             kept_ = true;
         } catch (const std::bad_alloc&) {
             kept_ = false;
@@ -76,14 +66,14 @@ public:
                                       tran_system::table::iterator entry) {
         if (!kept_) return std::next(entry);
         const tran_system::table::iterator next = std::next(entry);
-        nodes_.push_back(table.extract(entry));
+        room.push_back(table.extract(entry));
         return next;
     }
 
     // Puts every entry taken back into `table`.
     void put_back(tran_system::table& table) {
-        for (tran_system::table::node_type& node : nodes_) table.insert(std::move(node));
-        nodes_.clear();
+        for (tran_system::table::node_type& node : room) table.insert(std::move(node));
+        room.clear();
     }
 
     // Removes for good the latest entry taken, that of the connection of
@@ -94,73 +84,74 @@ public:
             table.erase(tran_id(id));
             return id;
         }
-        const int id = nodes_.back().key().id();
-        nodes_.pop_back();
+        const int id = room.back().key().id();
+        room.pop_back();
         return id;
     }
 
 private:
-    static std::vector<tran_system::table::node_type>& room() {
-        thread_local std::vector<tran_system::table::node_type> nodes;
-        return nodes;
-    }
+    static std::mutex room_lock;
+    static std::vector<tran_system::table::node_type> room;
 
-    std::vector<tran_system::table::node_type>& nodes_;
+    const std::lock_guard<std::mutex> hold_;
     bool kept_;
 };
+
+std::mutex taken_entries::room_lock;
+std::vector<tran_system::table::node_type> taken_entries::room;
 
 }  // namespace
 
 int tran_api_system_init(void) {
-    trace_scope<1> scope(nullptr);
+    trace_scope<trace_id_tran_api_system_init> scope(nullptr);
     if (entry_traced()) scope(ldtr_type_entry)();
     return static_cast<int>(scope.SetErrorCode(transys->init()));
 }
 
 int tran_api_create_transaction(_Connection* conn) {
-    trace_scope<2> scope(nullptr);
-    if (entry_traced()) scope(ldtr_type_entry)(conn_text_format, as_number(conn));
+    trace_scope<trace_id_tran_api_create_transaction> scope(nullptr);
+    if (entry_traced()) scope(ldtr_type_entry)("conn 0x%" PRIxPTR, as_number(conn));
     return static_cast<int>(scope.SetErrorCode(transys->insert_tran(conn)));
 }
 
 int tran_api_delete_transaction(int conn_id) {
-    trace_scope<3> scope(nullptr);
+    trace_scope<trace_id_tran_api_delete_transaction> scope(nullptr);
     if (entry_traced()) scope(ldtr_type_entry)("conn id %d", conn_id);
     return static_cast<int>(scope.SetErrorCode(transys->remove_tran(conn_id)));
 }
 
 void tran_api_set_maxop(int maxop) {
-    trace_scope<4> scope(nullptr);
+    trace_scope<trace_id_tran_api_set_maxop> scope(nullptr);
     if (entry_traced()) scope(ldtr_type_entry)("maxop %d", maxop);
     transys->set_maxop(maxop);
 }
 
 void tran_api_set_maxnum(int maxnum) {
-    trace_scope<5> scope(nullptr);
+    trace_scope<trace_id_tran_api_set_maxnum> scope(nullptr);
     if (entry_traced()) scope(ldtr_type_entry)("maxnum %d", maxnum);
     transys->set_maxnum(maxnum);
 }
 
 void tran_api_set_tlimit(long tlimit) {
-    trace_scope<6> scope(nullptr);
+    trace_scope<trace_id_tran_api_set_tlimit> scope(nullptr);
     if (entry_traced()) scope(ldtr_type_entry)("tlimit %ld", tlimit);
     transys->set_tlimit(tlimit);
 }
 
 int tran_api_system_maxop(void) {
-    trace_scope<7> scope(nullptr);
+    trace_scope<trace_id_tran_api_system_maxop> scope(nullptr);
     if (entry_traced()) scope(ldtr_type_entry)();
     return static_cast<int>(scope.SetErrorCode(transys->maxop()));
 }
 
 int tran_api_system_maxnum(void) {
-    trace_scope<8> scope(nullptr);
+    trace_scope<trace_id_tran_api_system_maxnum> scope(nullptr);
     if (entry_traced()) scope(ldtr_type_entry)();
     return static_cast<int>(scope.SetErrorCode(transys->maxnum()));
 }
 
 long tran_api_system_tlimit(void) {
-    trace_scope<9> scope(nullptr);
+    trace_scope<trace_id_tran_api_system_tlimit> scope(nullptr);
     if (entry_traced()) scope(ldtr_type_entry)();
     return scope.SetErrorCode(transys->tlimit());
 }
@@ -168,19 +159,19 @@ long tran_api_system_tlimit(void) {
 // The host takes the mutex in one call and releases it in another, which
 // the thread-safety analysis cannot follow.
 void tran_api_system_lock(void) TRANSYS_NO_THREAD_SAFETY_ANALYSIS {
-    trace_scope<10> scope(nullptr);
+    trace_scope<trace_id_tran_api_system_lock> scope(nullptr);
     if (entry_traced()) scope(ldtr_type_entry)();
     transys->system_lock();
 }
 
 void tran_api_system_unlock(void) TRANSYS_NO_THREAD_SAFETY_ANALYSIS {
-    trace_scope<11> scope(nullptr);
+    trace_scope<trace_id_tran_api_system_unlock> scope(nullptr);
     if (entry_traced()) scope(ldtr_type_entry)();
     transys->system_unlock();
 }
 
 void tran_api_set_err(const char* text) {
-    trace_scope<12> scope(nullptr);
+    trace_scope<trace_id_tran_api_set_err> scope(nullptr);
     if (entry_traced()) scope(ldtr_type_entry)("err: %s", text != nullptr ? text : "(null)");
     transys->set_err(csgl_string(text));
 }
@@ -188,7 +179,7 @@ void tran_api_set_err(const char* text) {
 // Flattened: the list functions it calls, and their trace scopes, expand
 // into its walk; they write the same records as when called from outside.
 __attribute__((flatten)) tran_api_conn_list* tran_api_timeout_transactions(long now) {
-    trace_scope<13> scope(nullptr);
+    trace_scope<trace_id_tran_api_timeout_transactions> scope(nullptr);
     if (entry_traced()) scope(ldtr_type_entry)("current time %ld", now);
     tran_system& system = *transys;
     const std::int32_t limit = static_cast<std::int32_t>(system.tlimit());
@@ -222,17 +213,17 @@ __attribute__((flatten)) tran_api_conn_list* tran_api_timeout_transactions(long 
     // in the order of the list (descending connection id), as calls of
     // tran_api_delete_transaction.
     for (const tran_api_conn_list* node = list; node != nullptr; node = node->next) {
-        trace_scope<3> removal(nullptr);
+        trace_scope<trace_id_tran_api_delete_transaction> removal(nullptr);
         const int id = taken.release_latest(table, node->conn);
         if (entry_traced()) removal(ldtr_type_entry)("conn id %d", id);
-        removal.SetErrorCode(0);
+        removal.SetErrorCode(TRAN_API_SUCCESS);
     }
     return list;
 }
 
 tran_api_conn_list* tran_api_conn_list_new(_Connection* conn) {
-    trace_scope<14> scope(nullptr);
-    if (entry_traced()) scope(ldtr_type_entry)(connection_text_format, as_number(conn));
+    trace_scope<trace_id_tran_api_conn_list_new> scope(nullptr);
+    if (entry_traced()) scope(ldtr_type_entry)("connection 0x%" PRIxPTR, as_number(conn));
     void* const block = std::calloc(1, sizeof(tran_api_conn_list));
     if (block == nullptr) return nullptr;
     tran_api_conn_list* const node = static_cast<tran_api_conn_list*>(block);
@@ -241,8 +232,8 @@ tran_api_conn_list* tran_api_conn_list_new(_Connection* conn) {
 }
 
 void tran_api_conn_list_delete(tran_api_conn_list* head) {
-    trace_scope<15> scope(nullptr);
-    if (entry_traced()) scope(ldtr_type_entry)(list_head_text_format, as_number(head));
+    trace_scope<trace_id_tran_api_conn_list_delete> scope(nullptr);
+    if (entry_traced()) scope(ldtr_type_entry)("List head 0x%" PRIxPTR, as_number(head));
     while (head != nullptr) {
         tran_api_conn_list* const next = head->next;
         std::free(head);
@@ -251,9 +242,10 @@ void tran_api_conn_list_delete(tran_api_conn_list* head) {
 }
 
 int tran_api_conn_list_insert(tran_api_conn_list** head, tran_api_conn_list* node) {
-    trace_scope<16> scope(nullptr);
+    trace_scope<trace_id_tran_api_conn_list_insert> scope(nullptr);
     if (entry_traced())
-        scope(ldtr_type_entry)(insert_text_format, as_number(head), as_number(node));
+        scope(ldtr_type_entry)("head 0x%" PRIxPTR ", node 0x%" PRIxPTR, as_number(head),
+                               as_number(node));
     if (head == nullptr || node == nullptr) return static_cast<int>(scope.SetErrorCode(-1));
     if (*head != nullptr) node->next = *head;
     *head = node;
@@ -261,7 +253,7 @@ int tran_api_conn_list_insert(tran_api_conn_list** head, tran_api_conn_list* nod
 }
 
 const char* tran_api_system_err(void) {
-    trace_scope<17> scope(nullptr);
+    trace_scope<trace_id_tran_api_system_err> scope(nullptr);
     if (entry_traced()) scope(ldtr_type_entry)();
     return transys->err().c_str();
 }

@@ -5,12 +5,9 @@
  * the transactions older than the time limit, receiving their connections
  * as a list.  All functions work on the library's one transaction table.
  *
- * Results are LDAP result codes: 0 success, 1 operationsError (the system
- * could not be initialised, or is used before tran_api_system_init), 4
- * sizeLimitExceeded (the table holds the transaction limit), 68
- * entryAlreadyExists (the connection has a transaction), 80 other (an
- * exception while the table changed).  After a non-zero result the text of
- * the error is tran_api_system_err(); success leaves that text in place.
+ * Results are LDAP result codes, named by enum tran_api_result below.  After
+ * a result other than TRAN_API_SUCCESS the text of the error is
+ * tran_api_system_err(); success leaves that text in place.
  *
  * Call tran_api_system_init once, before anything else.  Afterwards every
  * function may be called from any thread.  Registration, removal and the
@@ -29,6 +26,33 @@
 extern "C" {
 #endif
 
+/* The results of the functions that report success or failure: LDAP result
+ * codes, with their LDAP names.  The functions return them as int. */
+enum tran_api_result {
+    /* success: the operation was done */
+    TRAN_API_SUCCESS = 0,
+    /* operationsError: the system mutex could not be created, or the system
+     * is used before tran_api_system_init */
+    TRAN_API_OPERATIONS_ERROR = 1,
+    /* sizeLimitExceeded: the table already holds the transaction limit */
+    TRAN_API_SIZE_LIMIT_EXCEEDED = 4,
+    /* entryAlreadyExists: the connection already has a transaction */
+    TRAN_API_ENTRY_ALREADY_EXISTS = 68,
+    /* other: an exception while the table changed */
+    TRAN_API_OTHER = 80
+};
+
+/* The catalogue message printed through the host's PrintMessage when a
+ * registration is refused with TRAN_API_SIZE_LIMIT_EXCEEDED, after the
+ * system mutex is released: PrintMessage(TRAN_API_LIMIT_MESSAGE_SELECTOR1,
+ * TRAN_API_LIMIT_MESSAGE_SELECTOR2, TRAN_API_LIMIT_MESSAGE, limit), the
+ * transaction limit as its one int insert. */
+enum tran_api_limit_message {
+    TRAN_API_LIMIT_MESSAGE_SELECTOR1 = 0,
+    TRAN_API_LIMIT_MESSAGE_SELECTOR2 = 2,
+    TRAN_API_LIMIT_MESSAGE = 153
+};
+
 /* One node of a list of connections.  Nodes are allocated with calloc and
  * released with free, so a list may be released by C code of the host; a
  * node never owns the connection it points to. */
@@ -37,15 +61,17 @@ typedef struct tran_api_conn_list {
     struct tran_api_conn_list* next;
 } tran_api_conn_list;
 
-/* Creates the system mutex: 0, or 1 when that fails.  A second call keeps
- * the mutex and returns 0. */
+/* Creates the system mutex: TRAN_API_SUCCESS, or TRAN_API_OPERATIONS_ERROR
+ * when that fails.  A second call keeps the mutex and succeeds. */
 TRANSYS_EXPORT int tran_api_system_init(void);
 
-/* Registers a transaction for `conn` under its connection id: 0, 1, 4, 68
- * or 80.  The table keeps the pointer; `conn` must outlive the entry. */
+/* Registers a transaction for `conn` under its connection id: any of the
+ * five results.  The table keeps the pointer; `conn` must outlive the
+ * entry. */
 TRANSYS_EXPORT int tran_api_create_transaction(_Connection* conn);
-/* Removes the transaction of connection `conn_id`: 0 (also when there is
- * none), 1 before tran_api_system_init, or 80. */
+/* Removes the transaction of connection `conn_id`: TRAN_API_SUCCESS (also
+ * when there is none), TRAN_API_OPERATIONS_ERROR before
+ * tran_api_system_init, or TRAN_API_OTHER. */
 TRANSYS_EXPORT int tran_api_delete_transaction(int conn_id);
 
 /* The three limits; any value is accepted.  The operation limit (default 5)

@@ -4,17 +4,12 @@
 #include <tuple>
 
 #include "host/message.h"
+#include "libtransys/tran_api.h"
 
 tran_system sys;
 tran_system* transys = &sys;
 
 namespace {
-
-// Catalogue message printed when a registration is refused for the limit,
-// with the selectors the server's message service expects for it.
-constexpr int limit_message_selector1 = 0;
-constexpr int limit_message_selector2 = 2;
-constexpr int limit_message_number = 153;
 
 constexpr const char* not_initialised_text =
     "tran_system: the transaction system is not initialised\n";
@@ -67,10 +62,10 @@ tran_system::~tran_system() {
 }
 
 int tran_system::init() {
-    if (initialised()) return 0;
-    if (pthread_mutex_init(&mutex_, nullptr) != 0) return 1;
+    if (initialised()) return TRAN_API_SUCCESS;
+    if (pthread_mutex_init(&mutex_, nullptr) != 0) return TRAN_API_OPERATIONS_ERROR;
     initialised_.store(true, std::memory_order_release);
-    return 0;
+    return TRAN_API_SUCCESS;
 }
 
 // Defined ahead of their callers, so they expand into them.  The thread-
@@ -91,7 +86,7 @@ inline int tran_system::unlock_mutex() TRANSYS_NO_THREAD_SAFETY_ANALYSIS {
 int tran_system::insert_tran(_Connection* conn) {
     if (!initialised()) {
         set_err_text(not_initialised_text);
-        return 1;
+        return TRAN_API_OPERATIONS_ERROR;
     }
     try {
         lock_mutex();
@@ -101,43 +96,43 @@ int tran_system::insert_tran(_Connection* conn) {
             static_cast<unsigned int>(pool_.size()) >= static_cast<unsigned int>(limit)) {
             set_err_text("The number of transaction exceeds limit\n");
             unlock_mutex();
-            PrintMessage(limit_message_selector1, limit_message_selector2, limit_message_number,
-                         limit);
-            return 4;
+            PrintMessage(TRAN_API_LIMIT_MESSAGE_SELECTOR1, TRAN_API_LIMIT_MESSAGE_SELECTOR2,
+                         TRAN_API_LIMIT_MESSAGE, limit);
+            return TRAN_API_SIZE_LIMIT_EXCEEDED;
         }
         const tran_connection entry(conn);
         // Stores the entry unless the id is registered already, which then
         // keeps the record it has.
         const bool stored = pool_.insert(table::value_type(tran_id(entry.id()), entry)).second;
-        int result = 0;
+        int result = TRAN_API_SUCCESS;
         if (!stored) {
             set_duplicate_err(*this, entry);
-            result = 68;
+            result = TRAN_API_ENTRY_ALREADY_EXISTS;
         }
         unlock_mutex();
         return result;
     } catch (...) {
         set_err(insert_failed_text);
         unlock_mutex();
-        return 80;
+        return TRAN_API_OTHER;
     }
 }
 
 int tran_system::remove_tran(int id) {
     if (!initialised()) {
         set_err_text(not_initialised_text);
-        return 1;
+        return TRAN_API_OPERATIONS_ERROR;
     }
     try {
         lock_mutex();
         const table::iterator found = pool_.find(tran_id(id));
         if (found != pool_.end()) pool_.erase(found);
         unlock_mutex();
-        return 0;
+        return TRAN_API_SUCCESS;
     } catch (...) {
         set_err(remove_failed_text);
         unlock_mutex();
-        return 80;
+        return TRAN_API_OTHER;
     }
 }
 

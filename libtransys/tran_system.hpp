@@ -7,9 +7,9 @@
 // connection id, so a connection has at most one; it holds pointers to the
 // host's connection records and owns none of them.
 //
-// Results are LDAP result codes: 0 success, 1 operationsError, 4
-// sizeLimitExceeded, 68 entryAlreadyExists, 80 other.  Exceptions raised
-// while the map changes are answered with 80 and never reach the caller.
+// Results are the LDAP result codes of the C interface (enum tran_api_result
+// of libtransys/tran_api.h).  Exceptions raised while the map changes are
+// answered with TRAN_API_OTHER and never reach the caller.
 //
 // The class is part of the library's interface: a host may call the
 // members of `sys` through `transys`, or build a table of its own (a test
@@ -26,14 +26,15 @@
 //
 // Before init() there is no mutex, and the table refuses to change rather
 // than touch one that does not exist:
-//  - insert_tran and remove_tran return 1 and set the last error to
-//    "tran_system: the transaction system is not initialised\n";
+//  - insert_tran and remove_tran return TRAN_API_OPERATIONS_ERROR and set
+//    the last error to "tran_system: the transaction system is not
+//    initialised\n";
 //  - system_lock and system_unlock return EINVAL and set the last error to
 //    a text saying that the system mutex does not exist;
 //  - the limits, the last error and a walk of the (then always empty) map
 //    work as usual.
 // A second init() keeps the mutex it created first, since other threads may
-// be using it, and returns 0.
+// be using it, and returns TRAN_API_SUCCESS.
 #ifndef LIBTRANSYS_TRAN_SYSTEM_HPP
 #define LIBTRANSYS_TRAN_SYSTEM_HPP
 
@@ -65,17 +66,21 @@ public:
     tran_system(const tran_system&) = delete;
     tran_system& operator=(const tran_system&) = delete;
 
-    // Creates the system mutex: 0, or 1 when pthread_mutex_init fails.
+    // Creates the system mutex: TRAN_API_SUCCESS, or
+    // TRAN_API_OPERATIONS_ERROR when pthread_mutex_init fails.
     int init();
     TRANSYS_EXPORT bool initialised() const { return initialised_.load(std::memory_order_acquire); }
 
-    // Registers a transaction for `conn`: 0; 4 when the table already holds
-    // the transaction limit (checked first; message 153 is printed after the
-    // mutex is released); 68 when the connection id is registered already
-    // (the registered record stays); 80 on an exception; 1 before init().
+    // Registers a transaction for `conn`: TRAN_API_SUCCESS;
+    // TRAN_API_SIZE_LIMIT_EXCEEDED when the table already holds the
+    // transaction limit (checked first; the limit message is printed after
+    // the mutex is released); TRAN_API_ENTRY_ALREADY_EXISTS when the
+    // connection id is registered already (the registered record stays);
+    // TRAN_API_OTHER on an exception; TRAN_API_OPERATIONS_ERROR before init().
     int insert_tran(_Connection* conn);
-    // Removes the transaction of connection `id`: 0 (also when there is
-    // none), 80 on an exception, 1 before init().
+    // Removes the transaction of connection `id`: TRAN_API_SUCCESS (also
+    // when there is none), TRAN_API_OTHER on an exception,
+    // TRAN_API_OPERATIONS_ERROR before init().
     int remove_tran(int id);
 
     // 0, or the error number of the POSIX call (the last error names it).

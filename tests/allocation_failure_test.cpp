@@ -20,6 +20,7 @@
 #include <functional>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "libtransys/tran_api.h"
 #include "libtransys/tran_system.hpp"
@@ -136,11 +137,10 @@ struct operation {
 
 // Walks N from 1 until `op` runs without a failure; returns the number of
 // allocations it made, each of which was made to fail once.
-long failing_site = 0;  // the allocation the walk makes fail, counted from 1
 long walk(const operation& op) {
     for (long n = 1;; ++n) {
         if (op.prepare) op.prepare();
-        failure_injected = false, countdown = n - 1, failing_site = n;
+        failure_injected = false, countdown = n - 1;
         op.run();
         countdown = -1;
         const bool failed = failure_injected;
@@ -221,10 +221,10 @@ std::string table_ids() {
     return ids;
 }
 
-// Transaction operations: 80 and the table unchanged for a registration,
+// Transaction operations: TRAN_API_OTHER and the table unchanged for a registration,
 // null and nothing removed for a sweep; the system mutex is always released.
 TEST(allocation_failure, transactions) {
-    ASSERT_EQ(tran_api_system_init(), 0);
+    ASSERT_EQ(tran_api_system_init(), TRAN_API_SUCCESS);
     char names[] = "a\0b\0c";
     _Connection a{1, 0, names}, b{2, 0, names + 2}, c{3, 0, names + 4};
     int result = -1;
@@ -238,22 +238,25 @@ TEST(allocation_failure, transactions) {
         messages_printed = 0;
     };
     // Registrations with `a` registered answer `code` with `text` and leave the
-    // table as `ids` when nothing fails, 80 and the table unchanged when
-    // something does; a refusal prints message 153 once the mutex is free.
+    // table as `ids` when nothing fails, TRAN_API_OTHER and the table
+    // unchanged when something does; a refusal prints the limit message once
+    // the mutex is free.
     const struct { const char* name; _Connection* conn; int limit, code; const char *text, *ids; }
         registrations[] = {
-        {"registration", &b, 20, 0, "before", "1 2 "},
-        {"registration of a registered id", &a, 20, 68, "Duplicate StartTransactions with a issued", "1 "},
-        {"registration over the limit", &b, 1, 4, "The number of transaction exceeds limit\n", "1 "}};
+        {"registration", &b, 20, TRAN_API_SUCCESS, "before", "1 2 "},
+        {"registration of a registered id", &a, 20, TRAN_API_ENTRY_ALREADY_EXISTS,
+         "Duplicate StartTransactions with a issued", "1 "},
+        {"registration over the limit", &b, 1, TRAN_API_SIZE_LIMIT_EXCEEDED,
+         "The number of transaction exceeds limit\n", "1 "}};
     for (const auto& r : registrations) {
         walk({r.name, [&] { clear(), tran_api_create_transaction(&a), tran_api_set_maxnum(r.limit); },
               [&] { result = tran_api_create_transaction(r.conn); },
               [&](bool failed) {
                   EXPECT_EQ(system_mutex_depth, 0);
-                  EXPECT_EQ(result, failed ? 80 : r.code);
+                  EXPECT_EQ(result, failed ? TRAN_API_OTHER : r.code);
                   EXPECT_STREQ(tran_api_system_err(), failed ? insert_failed : r.text);
                   EXPECT_EQ(table_ids(), failed ? "1 " : r.ids);
-                  EXPECT_EQ(messages_printed, !failed && r.code == 4);
+                  EXPECT_EQ(messages_printed, !failed && r.code == TRAN_API_SIZE_LIMIT_EXCEEDED);
                   EXPECT_FALSE(message_under_mutex);
               }});
     }
@@ -279,6 +282,13 @@ TEST(allocation_failure, transactions) {
     };
     for (const operation& op : operations) walk(op);
 
+    // The sweep keeps room for the entries it takes from one sweep to the
+    // next; one sweep of the three makes it, so the walk meets the nodes of
+    // the list only.  A node that cannot be had ends the sweep with nothing
+    // removed.
+    clear();
+    for (_Connection* conn : {&a, &b, &c}) tran_api_create_transaction(conn);
+    tran_api_conn_list_delete(tran_api_timeout_transactions(1000));
     for (const unsigned int events : {0u, 0x4000000u}) {
         const operation sweep = {
             events ? "sweep, debug texts on" : "sweep",
@@ -289,20 +299,31 @@ TEST(allocation_failure, transactions) {
             },
             [&] { list = tran_api_timeout_transactions(1000); },
             [&](bool failed) {
-                // The first allocation keeps the places the walk found; without
-                // it the sweep removes the same by id.  A node that cannot be
-                // had ends the sweep with nothing removed.
-                const bool node_failed = failed && failing_site > 1;
                 trcEvents = 0;
                 EXPECT_EQ(system_mutex_depth, 0);
-                EXPECT_EQ(list == nullptr, node_failed);
-                EXPECT_EQ(table_ids(), node_failed ? "1 2 3 " : "");
-                EXPECT_STREQ(last_debug,
-                             node_failed && events ? "tran_api_conn_list_new failed!\n" : "");
+                EXPECT_EQ(list == nullptr, failed);
+                EXPECT_EQ(table_ids(), failed ? "1 2 3 " : "");
+                EXPECT_STREQ(last_debug, failed && events ? "tran_api_conn_list_new failed!\n" : "");
                 tran_api_conn_list_delete(list);
             }};
-        EXPECT_EQ(walk(sweep), 4);
+        EXPECT_EQ(walk(sweep), 3);
     }
+    // A table larger than any swept before needs more room; without it the
+    // sweep removes the same entries, searching them by id.
+    clear();
+    tran_api_set_maxnum(0);
+    std::vector<_Connection> many(64, _Connection{0, 0, names});
+    for (int id = 0; id < 64; ++id) many[id].conn_id = 100 + id, tran_api_create_transaction(&many[id]);
+    countdown = 0, failure_injected = false;
+    list = tran_api_timeout_transactions(1000);
+    countdown = -1;
+    EXPECT_TRUE(failure_injected);
+    int listed = 0;
+    for (const tran_api_conn_list* node = list; node != nullptr; node = node->next, ++listed)
+        EXPECT_EQ(node->conn, &many[63 - listed]);
+    EXPECT_EQ(listed, 64);
+    EXPECT_EQ(table_ids(), "");
+    tran_api_conn_list_delete(list);
     clear();
 }
 

@@ -12,6 +12,7 @@
 
 #include "host/message.h"
 #include "host/trc.h"
+#include "libtransys/tran_api.h"
 
 namespace {
 
@@ -129,7 +130,9 @@ TEST(MessageService, PrintsAndFormatsCatalogueEntries) {
     const std::string long_text(3000, '%');
     testing::internal::CaptureStderr();
     const std::vector<int> results = {
-        PrintMessage(0, 2, 153, 20), PrintMessage(5, 8, 1, "ldap modify", 12, "bad value"),
+        PrintMessage(TRAN_API_LIMIT_MESSAGE_SELECTOR1, TRAN_API_LIMIT_MESSAGE_SELECTOR2,
+                     TRAN_API_LIMIT_MESSAGE, 20),
+        PrintMessage(5, 8, 1, "ldap modify", 12, "bad value"),
         PrintMessage(5, 8, 2, "util/x", 7, "open", nullptr), PrintMessage(5, 8, 3, "util/x", -3),
         PrintMessage(5, 8, 4, "f", 1, "/a"), PrintMessage(5, 8, 11, "cn=x", "3"),
         PrintMessage(5, 8, 10, long_text.c_str()), PrintMessage(0, 0, 999, "never read"),
@@ -147,14 +150,18 @@ TEST(MessageService, PrintsAndFormatsCatalogueEntries) {
 
     // The same texts into a buffer, never a byte past the capacity: the text
     // cut to capacity - 1 bytes and a NUL, the rest of the buffer untouched.
-    for (const auto& [number, text] : {std::pair(153, limit_text), std::pair(999, unknown_text)}) {
+    for (const auto& [number, text] :
+         {std::pair(int{TRAN_API_LIMIT_MESSAGE}, limit_text), std::pair(999, unknown_text)}) {
         const unsigned int n = static_cast<unsigned int>(text.size());
         for (unsigned int capacity : {0u, 1u, 2u, 10u, n, n + 1, n + 2}) {
             std::string buffer(100, '#');
-            const int result = getPrintedMessage(&buffer[0], capacity, 0, 2, number, 20);
+            const int result =
+                getPrintedMessage(&buffer[0], capacity, TRAN_API_LIMIT_MESSAGE_SELECTOR1,
+                                  TRAN_API_LIMIT_MESSAGE_SELECTOR2, number, 20);
             std::string expected = capacity ? text.substr(0, capacity - 1) + '\0' : "";
             EXPECT_EQ(expected + std::string(100 - expected.size(), '#'), buffer) << capacity;
-            EXPECT_EQ(number == 153 && capacity > n ? 0 : -1, result) << capacity;
+            EXPECT_EQ(number == TRAN_API_LIMIT_MESSAGE && capacity > n ? 0 : -1, result)
+                << capacity;
         }
     }
 }

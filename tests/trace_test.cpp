@@ -11,11 +11,67 @@
 namespace {
 
 constexpr unsigned long entry = 0x02200000, exit_type = 0x02210000;
+// Ids of the documentation: a function of the transaction interface, and
+// two of csgl_file's.
+constexpr unsigned long maxop_id = 0x3C020700, copy_id = 0x14030300, flush_id = 0x14030600;
 const int objects[2] = {};
 const void *const a = &objects[0], *const b = &objects[1];
 
 trace_record text(unsigned long type, unsigned long id, const void* object, const std::string& s) {
     return {type, id, object, true, s};
+}
+
+// The registry's constants against the documented values: the first, a
+// middle and the last function of the transaction interface, every traced
+// class, the functions of the classes with records of their own, the debug
+// level, the record types and event bits of both front-ends, and the
+// template arguments of every scope.
+TEST(trace_registry, holds_the_documented_values) {
+    const std::pair<unsigned long, unsigned long> values[] = {
+        {trace_id_tran_api_system_init, 0x3C020100},
+        {trace_id_tran_api_timeout_transactions, 0x3C020D00},
+        {trace_id_tran_api_system_err, 0x3C021100},
+        {trace_id_csgl_file, 0x14030000},
+        {trace_id_csgl_output_file, 0x14080000},
+        {trace_id_csgl_sync_value, 0x14110000},
+        {trace_id_csgl_sync_lock_private, 0x14120000},
+        {trace_id_csgl_sync_lock_shared, 0x14130000},
+        {trace_id_csgl_sync_monitor, 0x14140000},
+        {trace_id_csgl_sync_sema_private, 0x14160000},
+        {trace_id_csgl_sync_sema_shared, 0x14170000},
+        {trace_id_exc_t, 0x141B0000},
+        {trace_id_csgl_file_append, 0x14030100},
+        {trace_id_csgl_file_rename, 0x14030A00},
+        {trace_id_csgl_file_size, 0x14030C00},
+        {trace_id_csgl_file_write, 0x14031100},
+        {trace_id_csgl_output_file_std_error, 0x14080400},
+        {trace_id_exc_t_exc_t, 0x141B0100},
+        {trace_debug_text_level, 0xC8110000},
+        {ldtr_type_entry, 0x03200000},
+        {ldtr_type_exit, 0x03210000},
+        {ldtr_type_error_exit, 0x030B0000},
+        {ldtr_type_debug, 0x03400000},
+        {ldtr_type_debug_text, 0x03070000},
+        {cstr_type_entry, 0x02200000},
+        {cstr_type_exit, 0x02210000},
+        {cstr_type_error_exit, 0x020B0000},
+        {cstr_type_created, 0x021E0000},
+        {cstr_type_destroyed, 0x021F0000},
+        {cstr_type_error, 0x02070000},
+        {cstr_type_data, 0x02220000},
+        {cstr_event_error, 0x40},
+        {cstr_event_objects, 0x800},
+        {cstr_event_entry, 0x1000},
+        {ldtr_event_entry, 0x1000},
+        {cstr_event_error_exit, 0x2000},
+        {ldtr_event_error_exit, 0x2000},
+        {cstr_event_data, 0x4000},
+        {ldtr_event_debug, 0x4000000},
+        {trace_kind_exit, 33},
+        {trace_event_entry, 4096}};
+    for (const auto& [value, documented] : values) {
+        EXPECT_EQ(value, documented) << std::hex << documented;
+    }
 }
 
 // The function scope's exit records under each mask, with kind 33 and mask
@@ -35,12 +91,13 @@ TEST(ldtr, formatters_and_debug_texts) {
     host_session session(0);
     EXPECT_EQ(ldtr_init(), 0);
     EXPECT_EQ(trace_init_calls(), 1);
-    const ldtr_function_local<0x3C020700, 33, 4096> scope(a);
+    const ldtr_function_local<maxop_id, trace_kind_exit, trace_event_entry> scope(a);
     const std::string area(8192, 'q');  // a text longer than 8191 is cut
     scope(ldtr_entry)();
     scope(ldtr_entry)("%ld|%s|%c", -42L, "x", 'c');
     scope(ldtr_entry)("%s", area.c_str());
-    const unsigned long t = 0x05AB1234, id = 0x3C020200;
+    // Any type; the debug level keeps its whole component byte.
+    const unsigned long t = 0xC5AB1234, id = 0x3C020200;
     ldtr_formater_local local(id, t, a);
     local(0x1FF, "sub %d", 1);  // only the low byte of `sub` counts
     local.new_delete(b, "about %s", "b");
@@ -56,11 +113,12 @@ TEST(ldtr, formatters_and_debug_texts) {
     global.debug(0x77, "global");
     global.debug(0xC8110000, "global %d", 4);
     EXPECT_EQ(recorded_traces(),
-              (records{{ldtr_entry, 0x3C020700, a, false, ""}, text(ldtr_entry, 0x3C020700, a, "-42|x|c"),
-                       text(ldtr_entry, 0x3C020700, a, area.substr(1)),
+              (records{{ldtr_entry, maxop_id, a, false, ""},
+                       text(ldtr_entry, maxop_id, a, "-42|x|c"),
+                       text(ldtr_entry, maxop_id, a, area.substr(1)),
                        text(t, 0x3C0202FF, a, "sub 1"), text(t, id, b, "about b"),
                        text(t, 0x3C020202, b, "again"), text(t, 0x3C020220, a, "plain 1"),
-                       text(0x05070000, id, a, "level hit"), text(0x05070000, id, a, "then"),
+                       text(0xC5070000, id, a, "level hit"), text(0xC5070000, id, a, "then"),
                        text(debug_type, 0x3C020500, nullptr, "g7"),
                        text(debug_type, 0x3C020600, b, "other"),
                        text(debug_type, 0x77, nullptr, "global"),
@@ -104,13 +162,13 @@ TEST(cstr_exit, records) {
 }
 
 void static_function(bool fail) {
-    csgl_trc_local_static<0x14030300, 33, 4096> scope;
+    csgl_trc_local_static<copy_id, trace_kind_exit, trace_event_entry> scope;
     if (trcEvents & 0x1000) scope(entry)("%s -> %s", "x", "y");
     if (fail) throw 2;
 }
 
 void member_function(const void* object, bool fail) {
-    csgl_trc_local<0x14030600, 33, 4096> scope(object);
+    csgl_trc_local<flush_id, trace_kind_exit, trace_event_entry> scope(object);
     if (trcEvents & 0x1000) scope(entry)();
     static_function(fail);
 }
@@ -123,11 +181,12 @@ TEST(csgl_trc, scopes_exit_on_every_way_out) {
             host_session session(events);
             records expected;
             if (events & 0x1000) {
-                expected = {{entry, 0x14030600, a, false, ""}, text(entry, 0x14030300, nullptr, "x -> y")};
+                expected = {{entry, flush_id, a, false, ""},
+                            text(entry, copy_id, nullptr, "x -> y")};
             }
             if (events & 0x3000) {
-                expected.push_back(coded(exit_type, 0x14030300, nullptr, 0));
-                expected.push_back(coded(exit_type, 0x14030600, a, 0));
+                expected.push_back(coded(exit_type, copy_id, nullptr, 0));
+                expected.push_back(coded(exit_type, flush_id, a, 0));
             }
             bool thrown = false;
             try {
@@ -146,9 +205,12 @@ TEST(csgl_trc, scopes_exit_on_every_way_out) {
 constexpr unsigned long tracked_id = 0x14990000;
 struct tracked;
 struct leading { long first = 1; };
-struct tracking : cstr_class<35520512, 2048, tracked_id, tracked> { long second = 2; };
+struct tracking : cstr_class<cstr_type_created, cstr_event_objects, tracked_id, tracked> {
+    long second = 2;
+};
 struct tracked : leading, tracking {};
-struct self_recorded : cstr_class<35520512, 2048, tracked_id + 0x100, self_recorded> {
+struct self_recorded
+    : cstr_class<cstr_type_created, cstr_event_objects, tracked_id + 0x100, self_recorded> {
     self_recorded() : cstr_class(0) {}
 };
 

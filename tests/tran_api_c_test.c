@@ -17,14 +17,15 @@ int main(void)
     _Connection a = { 1, 100, text_a }, b = { 2, 500, text_b }, c = { 3, 0, text_b };
     tran_api_conn_list* list;
 
-    CHECK(tran_api_system_init() == 0);
-    CHECK(tran_api_create_transaction(&a) == 0 && tran_api_create_transaction(&b) == 0);
-    CHECK(tran_api_create_transaction(&a) == 68);
+    CHECK(tran_api_system_init() == TRAN_API_SUCCESS);
+    CHECK(tran_api_create_transaction(&a) == TRAN_API_SUCCESS &&
+          tran_api_create_transaction(&b) == TRAN_API_SUCCESS);
+    CHECK(tran_api_create_transaction(&a) == TRAN_API_ENTRY_ALREADY_EXISTS);
     CHECK(strcmp(tran_api_system_err(), "Duplicate StartTransactions with client a issued") == 0);
     tran_api_set_maxnum(2);
-    CHECK(tran_api_create_transaction(&c) == 4);
+    CHECK(tran_api_create_transaction(&c) == TRAN_API_SIZE_LIMIT_EXCEEDED);
     tran_api_set_maxnum(0);
-    CHECK(tran_api_create_transaction(&c) == 0);
+    CHECK(tran_api_create_transaction(&c) == TRAN_API_SUCCESS);
 
     // At 501 with the time limit 300, c (age 501) and a (age 401) time out;
     // the nodes come from calloc, so C code may free one itself.
@@ -33,6 +34,7 @@ int main(void)
           list->next->next == NULL);
     tran_api_conn_list_delete(list->next);
     free(list);
-    CHECK(tran_api_delete_transaction(2) == 0 && tran_api_timeout_transactions(501L) == NULL);
+    CHECK(tran_api_delete_transaction(2) == TRAN_API_SUCCESS &&
+          tran_api_timeout_transactions(501L) == NULL);
     return 0;
 }

@@ -50,8 +50,22 @@ std::string hex(const void* p) {
     return std::string(t, std::snprintf(t, sizeof t, "0x%jx", std::uintmax_t(std::uintptr_t(p))));
 }
 
+// The names of tran_api.h stand for the documented LDAP result codes, and
+// for the catalogue message of a refusal for the limit and its selectors.
+TEST(tran_api_names, are_the_documented_numbers) {
+    const std::pair<int, int> names[] = {{TRAN_API_SUCCESS, 0},
+                                         {TRAN_API_OPERATIONS_ERROR, 1},
+                                         {TRAN_API_SIZE_LIMIT_EXCEEDED, 4},
+                                         {TRAN_API_ENTRY_ALREADY_EXISTS, 68},
+                                         {TRAN_API_OTHER, 80},
+                                         {TRAN_API_LIMIT_MESSAGE, 153},
+                                         {TRAN_API_LIMIT_MESSAGE_SELECTOR1, 0},
+                                         {TRAN_API_LIMIT_MESSAGE_SELECTOR2, 2}};
+    for (const auto& [name, number] : names) EXPECT_EQ(name, number);
+}
+
 class tran : public ::testing::Test {
-    void SetUp() override { ASSERT_EQ(tran_api_system_init(), 0); }
+    void SetUp() override { ASSERT_EQ(tran_api_system_init(), TRAN_API_SUCCESS); }
     void TearDown() override {
         EXPECT_EQ(table_ids(), std::vector<int>{});
         tran_api_set_maxop(5), tran_api_set_maxnum(20), tran_api_set_tlimit(300);
@@ -62,26 +76,26 @@ class tran : public ::testing::Test {
 TEST_F(tran, register_remove_and_duplicates) {
     tran_api_set_err("before");
     _Connection* const first = connection(3);
-    EXPECT_EQ(tran_api_create_transaction(first), 0);
+    EXPECT_EQ(tran_api_create_transaction(first), TRAN_API_SUCCESS);
     EXPECT_STREQ(tran_api_system_err(), "before");  // success keeps the text
-    EXPECT_EQ(tran_api_create_transaction(connection(3)), 68);
+    EXPECT_EQ(tran_api_create_transaction(connection(3)), TRAN_API_ENTRY_ALREADY_EXISTS);
     EXPECT_STREQ(tran_api_system_err(), "Duplicate StartTransactions with conn-x issued");
-    EXPECT_EQ(tran_api_system_init(), 0);  // a second init keeps the table
+    EXPECT_EQ(tran_api_system_init(), TRAN_API_SUCCESS);  // a second init keeps the table
     EXPECT_EQ(take(tran_api_timeout_transactions(1000)), conns{first});  // the first record stayed
-    EXPECT_EQ(tran_api_delete_transaction(3), 0);  // none is not an error
+    EXPECT_EQ(tran_api_delete_transaction(3), TRAN_API_SUCCESS);  // none is not an error
 }
 
 TEST_F(tran, transaction_limit) {
     // A limit of 0 or below is none.  Each refusal sets the text and prints
-    // message 153 with the limit.
+    // the limit message with the limit.
     const int rows[][3] = {{0, 25, 25}, {-1, 25, 25}, {INT_MIN, 25, 25},
                            {1, 2, 1},   {3, 5, 3},    {20, 21, 20}};  // limit, tries, accepted
     for (const auto& [limit, tries, accepted] : rows) {
         clear_recorded();
         tran_api_set_err("untouched");
         tran_api_set_maxnum(limit);
-        std::vector<int> codes, expected(accepted, 0);
-        expected.resize(tries, 4);
+        std::vector<int> codes, expected(accepted, TRAN_API_SUCCESS);
+        expected.resize(tries, TRAN_API_SIZE_LIMIT_EXCEEDED);
         for (int id = 1; id <= tries; ++id)
             codes.push_back(tran_api_create_transaction(connection(id)));
         EXPECT_EQ(codes, expected) << limit;
@@ -90,7 +104,10 @@ TEST_F(tran, transaction_limit) {
         std::vector<std::vector<int>> messages;
         for (const message_call& m : recorded_messages())
             messages.push_back({m.printed, m.selector1, m.selector2, m.number, m.int_insert});
-        EXPECT_EQ(messages, decltype(messages)(tries - accepted, {true, 0, 2, 153, limit}));
+        const std::vector<int> message = {true, TRAN_API_LIMIT_MESSAGE_SELECTOR1,
+                                          TRAN_API_LIMIT_MESSAGE_SELECTOR2, TRAN_API_LIMIT_MESSAGE,
+                                          limit};
+        EXPECT_EQ(messages, decltype(messages)(tries - accepted, message));
         for (int id = 1; id <= tries; ++id) tran_api_delete_transaction(id);
     }
 }
@@ -116,7 +133,7 @@ TEST_F(tran, sweep_age_against_the_time_limit) {
     for (const row& r : rows) {
         tran_api_set_tlimit(r.tlimit);
         _Connection* const c = connection(77, r.stamp);
-        ASSERT_EQ(tran_api_create_transaction(c), 0);
+        ASSERT_EQ(tran_api_create_transaction(c), TRAN_API_SUCCESS);
         EXPECT_EQ(take(tran_api_timeout_transactions(r.now)), r.timed_out ? conns{c} : conns{})
             << r.tlimit << " " << r.stamp << " " << r.now;
         EXPECT_EQ(table_ids(), r.timed_out ? std::vector<int>{} : std::vector<int>{77});
@@ -151,17 +168,19 @@ TEST_F(tran, every_function_traced_under_each_mask) {
         // text, its code, and the call.
         using step = std::tuple<unsigned long, std::string, std::int32_t, std::function<int()>>;
         const step steps[] = {
-            {1, "", 0, tran_api_system_init},
-            {2, conn_c, 0, [&] { return tran_api_create_transaction(&c); }},
-            {2, conn_c, 68, [&] { return tran_api_create_transaction(&c); }},
-            {2, conn_d, 0, [&] { return tran_api_create_transaction(&d); }},
+            {1, "", TRAN_API_SUCCESS, tran_api_system_init},
+            {2, conn_c, TRAN_API_SUCCESS, [&] { return tran_api_create_transaction(&c); }},
+            {2, conn_c, TRAN_API_ENTRY_ALREADY_EXISTS,
+             [&] { return tran_api_create_transaction(&c); }},
+            {2, conn_d, TRAN_API_SUCCESS, [&] { return tran_api_create_transaction(&d); }},
             // Over a limit lowered below the count, before the duplicate.
             {5, "maxnum 1", 0, [] { return tran_api_set_maxnum(1), 0; }},
-            {2, conn_c, 4, [&] { return tran_api_create_transaction(&c); }},
+            {2, conn_c, TRAN_API_SIZE_LIMIT_EXCEEDED,
+             [&] { return tran_api_create_transaction(&c); }},
             {8, "", 1, tran_api_system_maxnum},
             {5, "maxnum 20", 0, [] { return tran_api_set_maxnum(20), 0; }},
-            {3, "conn id 22", 0, [] { return tran_api_delete_transaction(22); }},
-            {3, "conn id 21", 0, [] { return tran_api_delete_transaction(21); }},
+            {3, "conn id 22", TRAN_API_SUCCESS, [] { return tran_api_delete_transaction(22); }},
+            {3, "conn id 21", TRAN_API_SUCCESS, [] { return tran_api_delete_transaction(21); }},
             {4, "maxop -5", 0, [] { return tran_api_set_maxop(-5), 0; }},
             {7, "", -5, tran_api_system_maxop},
             {9, "", 300, [] { return std::int32_t(tran_api_system_tlimit()); }},

@@ -20,10 +20,10 @@ TEST(before_init, refusals_until_init) {
     host_session session;
     EXPECT_STREQ(tran_api_system_err(), "");  // as the library is loaded
     _Connection c{1, 0, nullptr};
-    EXPECT_EQ(tran_api_create_transaction(&c), 1);
+    EXPECT_EQ(tran_api_create_transaction(&c), TRAN_API_OPERATIONS_ERROR);
     EXPECT_STREQ(tran_api_system_err(), not_initialised);
     tran_api_set_err("");
-    EXPECT_EQ(tran_api_delete_transaction(1), 1);
+    EXPECT_EQ(tran_api_delete_transaction(1), TRAN_API_OPERATIONS_ERROR);
     EXPECT_STREQ(tran_api_system_err(), not_initialised);
     tran_api_system_lock();
     EXPECT_EQ(tran_api_system_err(), "tran_system::system_lock" + missing);
@@ -38,9 +38,9 @@ TEST(before_init, refusals_until_init) {
         const tran_system::pool_lock hold(*transys);
         EXPECT_TRUE(transys->pool().empty());
     }
-    ASSERT_EQ(tran_api_system_init(), 0);
-    EXPECT_EQ(tran_api_create_transaction(&c), 0);
-    EXPECT_EQ(tran_api_delete_transaction(1), 0);
+    ASSERT_EQ(tran_api_system_init(), TRAN_API_SUCCESS);
+    EXPECT_EQ(tran_api_create_transaction(&c), TRAN_API_SUCCESS);
+    EXPECT_EQ(tran_api_delete_transaction(1), TRAN_API_SUCCESS);
 }
 
 }  // namespace

@@ -69,7 +69,7 @@ struct slot {
 };
 
 TEST(stress, sweeps_never_take_a_restarted_transaction) {
-    ASSERT_EQ(tran_api_system_init(), 0);
+    ASSERT_EQ(tran_api_system_init(), TRAN_API_SUCCESS);
     tran_api_set_maxnum(0);
     tran_api_set_tlimit(limit);
     std::vector<slot> slots(connections);
@@ -134,13 +134,13 @@ TEST(stress, sweeps_never_take_a_restarted_transaction) {
                     // An old transaction may be gone already; ending is not an
                     // error then either.  Most ended transactions start again
                     // at once, as a client's next one does.
-                    ASSERT_EQ(tran_api_delete_transaction(s.record.conn_id), 0);
+                    ASSERT_EQ(tran_api_delete_transaction(s.record.conn_id), TRAN_API_SUCCESS);
                     s.state = belief::ended;
                     if (next() % 4 == 0) continue;
                 }
                 const bool fresh = next() % 2 == 0;
                 s.record.txn_stamp = fresh ? fresh_stamp : old_stamp;
-                ASSERT_EQ(tran_api_create_transaction(&s.record), 0);
+                ASSERT_EQ(tran_api_create_transaction(&s.record), TRAN_API_SUCCESS);
                 s.state = fresh ? belief::started_fresh : belief::started_old;
             }
         });

@@ -14,7 +14,7 @@ int main(void)
     tran_api_conn_list* swept;
 
     /* Once, before anything else. */
-    assert(tran_api_system_init() == 0);
+    assert(tran_api_system_init() == TRAN_API_SUCCESS);
 
     /* The defaults, until the host sets its own. */
     assert(tran_api_system_maxop() == 5);
@@ -22,21 +22,21 @@ int main(void)
     assert(tran_api_system_tlimit() == 300);
     tran_api_set_maxnum(2);
 
-    assert(tran_api_create_transaction(&seven) == 0);
-    /* One transaction per connection: 68, and the last error says which. */
-    assert(tran_api_create_transaction(&seven) == 68);
+    assert(tran_api_create_transaction(&seven) == TRAN_API_SUCCESS);
+    /* One transaction per connection, and the last error says which. */
+    assert(tran_api_create_transaction(&seven) == TRAN_API_ENTRY_ALREADY_EXISTS);
     assert(strcmp(tran_api_system_err(), "Duplicate StartTransactions with client seven issued") == 0);
-    assert(tran_api_create_transaction(&nine) == 0);
-    /* The table holds the limit: 4, and the host prints message 153. */
-    assert(tran_api_create_transaction(&twelve) == 4);
+    assert(tran_api_create_transaction(&nine) == TRAN_API_SUCCESS);
+    /* The table holds the limit, and the host prints the limit message. */
+    assert(tran_api_create_transaction(&twelve) == TRAN_API_SIZE_LIMIT_EXCEEDED);
     assert(strcmp(tran_api_system_err(), "The number of transaction exceeds limit\n") == 0);
 
     /* Room again after a removal; success leaves the last error as it was. */
-    assert(tran_api_delete_transaction(9) == 0);
-    assert(tran_api_create_transaction(&twelve) == 0);
+    assert(tran_api_delete_transaction(9) == TRAN_API_SUCCESS);
+    assert(tran_api_create_transaction(&twelve) == TRAN_API_SUCCESS);
     assert(strcmp(tran_api_system_err(), "The number of transaction exceeds limit\n") == 0);
     tran_api_set_maxnum(0); /* no limit */
-    assert(tran_api_create_transaction(&nine) == 0);
+    assert(tran_api_create_transaction(&nine) == TRAN_API_SUCCESS);
 
     /* At time 1400, 9 is exactly 300 old: not older than the limit. */
     swept = tran_api_timeout_transactions(1400);
@@ -45,7 +45,7 @@ int main(void)
 
     /* At 1401 it is; the list runs in descending connection id.  The
      * transactions are removed already; the host releases the list. */
-    assert(tran_api_create_transaction(&seven) == 0); /* 7 anew, stamp 1000 */
+    assert(tran_api_create_transaction(&seven) == TRAN_API_SUCCESS); /* 7 anew, stamp 1000 */
     swept = tran_api_timeout_transactions(1401);
     assert(swept != NULL && swept->conn == &nine && swept->next->conn == &seven);
     assert(swept->next->next == NULL);
@@ -53,7 +53,7 @@ int main(void)
     assert(tran_api_timeout_transactions(1401) == NULL); /* 12 is 151 old */
 
     /* Removing a connection that has no transaction is no error. */
-    assert(tran_api_delete_transaction(12) == 0);
-    assert(tran_api_delete_transaction(12) == 0);
+    assert(tran_api_delete_transaction(12) == TRAN_API_SUCCESS);
+    assert(tran_api_delete_transaction(12) == TRAN_API_SUCCESS);
     return 0;
 }

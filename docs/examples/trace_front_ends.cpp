@@ -29,20 +29,25 @@ extern "C" int trcWriteRec(unsigned long type, unsigned long id, const void* obj
     return 0;
 }
 
-// A function of the server, traced with id 0x3C100100; its result goes
-// into the exit record.
+// The ids of this program's own traced function and class, beside the
+// library's (libutils/trace/trace_ids.h).
+constexpr unsigned long reserve_id = 0x3C100100;
+constexpr unsigned long pool_id = 0x14F00000, pool_drain_id = 0x14F00100;
+
+// A function of the server; its result goes into the exit record.  Every
+// scope takes the exit kind and the entry bit of the registry.
 static int reserve(int count) {
-    ldtr_function_local<0x3C100100, 33, 4096> scope(nullptr);
+    ldtr_function_local<reserve_id, trace_kind_exit, trace_event_entry> scope(nullptr);
     if (trcEvents & ldtr_event_entry) scope(ldtr_type_entry)("count %d", count);
     return static_cast<int>(scope.SetErrorCode(count > 10 ? 4 : 0));
 }
 
-// A class whose objects are tracked under the class id 0x14F00000, with a
-// traced member function 0x14F00100.
-class pool : public cstr_class<cstr_type_created, cstr_event_objects, 0x14F00000, pool> {
+// A class whose objects are tracked under its class id, with a traced
+// member function.
+class pool : public cstr_class<cstr_type_created, cstr_event_objects, pool_id, pool> {
 public:
     void drain() {
-        csgl_trc_local<0x14F00100, 33, 4096> scope(this);
+        csgl_trc_local<pool_drain_id, trace_kind_exit, trace_event_entry> scope(this);
         if (trcEvents & cstr_event_entry) scope(cstr_type_entry)();
     }
 };

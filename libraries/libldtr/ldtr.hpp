@@ -23,26 +23,29 @@
 
 #include "host/trc.h"
 #include "libutils/base/export.h"
+#include "libutils/trace/trace_ids.h"
 
-// Record types of the directory trace: component in the top byte, kind in
-// the next.
-constexpr unsigned long ldtr_type_entry = 0x03200000;
-constexpr unsigned long ldtr_type_exit = 0x03210000;
-constexpr unsigned long ldtr_type_error_exit = 0x030B0000;
-constexpr unsigned long ldtr_type_debug = 0x03400000;
-constexpr unsigned long ldtr_type_debug_text = 0x03070000;
+// Record types of the directory trace: component 0x03 in the top byte, the
+// kind in the next.
+constexpr unsigned long ldtr_type_entry = trace_type(trace_component_directory, trace_kind_entry);
+constexpr unsigned long ldtr_type_exit = trace_type(trace_component_directory, trace_kind_exit);
+constexpr unsigned long ldtr_type_error_exit =
+    trace_type(trace_component_directory, trace_kind_error_exit);
+constexpr unsigned long ldtr_type_debug = trace_type(trace_component_directory, trace_kind_debug);
+constexpr unsigned long ldtr_type_debug_text =
+    trace_type(trace_component_directory, trace_kind_text);
 
 // `trcEvents` bits the directory trace tests.
-constexpr unsigned int ldtr_event_entry = 0x1000;
-constexpr unsigned int ldtr_event_error_exit = 0x2000;
-constexpr unsigned int ldtr_event_debug = 0x4000000;
+constexpr unsigned int ldtr_event_entry = trace_event_entry;
+constexpr unsigned int ldtr_event_error_exit = trace_event_error_exit;
+constexpr unsigned int ldtr_event_debug = trace_event_debug;
 
 // The debug level whose texts become records of kind 0x07.
-constexpr unsigned long ldtr_debug_level = 0xC8110000;
+constexpr unsigned long ldtr_debug_level = trace_debug_text_level;
 
 // Size of the area a text record is formatted into, terminating NUL
 // included; a longer text is cut to fit.
-constexpr std::size_t ldtr_text_area = 8192;
+constexpr std::size_t ldtr_text_area = trace_text_area;
 
 // Starts the host trace service; for the server to call before it wants
 // records.  Hands back what trcInit() returned.
@@ -66,24 +69,13 @@ class TRANSYS_EXPORT ldtr_formater_local {
 public:
     ldtr_formater_local(unsigned long id, unsigned long type, const void* object);
 
-    void operator()();
-    void operator()(const char* format, ...) __attribute__((format(printf, 2, 3)));
-    // Writes under the function id ORed with the low byte of `sub`.
-    void operator()(unsigned long sub, const char* format, ...)
-        __attribute__((format(printf, 3, 4)));
     // Writes the text under the function id ORed with the low byte of
     // `level`, then hands it to PrintDebugVa.  At level 0xC8110000 this
     // formatter's type first becomes the debug-text kind 0x07 for good.
     void debug(unsigned long level, const char* format, ...) __attribute__((format(printf, 3, 4)));
-    // A text record about another object `p`.
-    void new_delete(const void* p, const char* format, ...) __attribute__((format(printf, 3, 4)));
-    void new_delete(unsigned long sub, const void* p, const char* format, ...)
-        __attribute__((format(printf, 4, 5)));
 
-private:
-    unsigned long id_;
-    unsigned long type_;
-    const void* object_;
+    // Writing records, as the support library's formatters do.
+#include "libutils/trace/trace_local_formatter.inc"
 };
 
 // A formatter bound to a record type only; the id comes with each record.
@@ -91,17 +83,13 @@ class TRANSYS_EXPORT ldtr_formater_global {
 public:
     explicit ldtr_formater_global(unsigned long type);
 
-    void operator()(unsigned long id, const char* format, ...)
-        __attribute__((format(printf, 3, 4)));
-    void new_delete(unsigned long id, const void* p, const char* format, ...)
-        __attribute__((format(printf, 4, 5)));
     // Writes the text with the whole of `level` as function id and no
     // object, then hands it to PrintDebugVa; the type changes at level
     // 0xC8110000 as the local formatter's does.
     void debug(unsigned long level, const char* format, ...) __attribute__((format(printf, 3, 4)));
 
-private:
-    unsigned long type_;
+    // Writing records, as the support library's formatters do.
+#include "libutils/trace/trace_global_formatter.inc"
 };
 
 // The function object behind `ldtr_fun`: `ldtr_fun(type).debug(...)`.
@@ -114,8 +102,10 @@ public:
 TRANSYS_EXPORT extern ldtr_function_global ldtr_fun;
 
 // The trace scope of one traced function, named by `ID`.  `Kind` is the
-// exit record kind and `Mask` the entry event bit (33 and 4096 throughout
-// the server).  Lives on the stack of the traced function.
+// exit record kind and `Mask` the entry event bit: trace_kind_exit (33) and
+// trace_event_entry (4096) throughout the server, as in
+// `ldtr_function_local<trace_id_tran_api_system_init, trace_kind_exit,
+// trace_event_entry>`.  Lives on the stack of the traced function.
 template <unsigned long ID, unsigned long Kind, unsigned long Mask>
 class ldtr_function_local {
 public:

@@ -16,23 +16,12 @@ const char csgl_file_null_name[10] = "/dev/null";
 
 namespace {
 
-// Trace ids of the operations: the class's id plus 0x100 times the
-// operation's place in the alphabetical order of its names.
-constexpr unsigned long append_id = 0x14030100;
-constexpr unsigned long copy_id = 0x14030300;
-constexpr unsigned long flush_id = 0x14030600;
-constexpr unsigned long read_id = 0x14030800;
-constexpr unsigned long remove_id = 0x14030900;
-constexpr unsigned long rename_id = 0x14030A00;
-constexpr unsigned long seek_id = 0x14030B00;
-constexpr unsigned long size_id = 0x14030C00;
-constexpr unsigned long truncate_id = 0x14031000;
-constexpr unsigned long write_id = 0x14031100;
-
+// The trace scopes of the operations, under their ids of the registry
+// (libutils/trace/trace_ids.h).
 template <unsigned long ID>
-using member_scope = csgl_trc_local<ID, 33, 4096>;
+using member_scope = csgl_trc_local<ID, trace_kind_exit, trace_event_entry>;
 template <unsigned long ID>
-using static_scope = csgl_trc_local_static<ID, 33, 4096>;
+using static_scope = csgl_trc_local_static<ID, trace_kind_exit, trace_event_entry>;
 
 constexpr mode_t created_file_mode = 0640;
 constexpr unsigned int copy_block = 8192;
@@ -108,12 +97,14 @@ long csgl_file::size() {
     struct stat status;
     if (fstat(handle_, &status) != 0) throw_errno(__LINE__);
     const long bytes = status.st_size;
-    if (trcEvents & cstr_event_data) cstr_formater_local(size_id, cstr_type_data, this)("%ld", bytes);
+    if (trcEvents & cstr_event_data) {
+        cstr_formater_local(trace_id_csgl_file_size, cstr_type_data, this)("%ld", bytes);
+    }
     return bytes;
 }
 
 unsigned int csgl_file::read(void* buffer, unsigned int length) {
-    const member_scope<read_id> scope(this);
+    const member_scope<trace_id_csgl_file_read> scope(this);
     if (trcEvents & cstr_event_entry) scope(cstr_type_entry)("%ld", static_cast<long>(length));
     const ssize_t count = ::read(handle_, buffer, length);
     if (count == -1) throw_errno(__LINE__);
@@ -121,7 +112,7 @@ unsigned int csgl_file::read(void* buffer, unsigned int length) {
 }
 
 unsigned int csgl_file::write(void* buffer, unsigned int length) {
-    const member_scope<write_id> scope(this);
+    const member_scope<trace_id_csgl_file_write> scope(this);
     if (trcEvents & cstr_event_entry) scope(cstr_type_entry)("%ld", static_cast<long>(length));
     const ssize_t count = ::write(handle_, buffer, length);
     if (count == -1) throw_errno(__LINE__);
@@ -129,7 +120,7 @@ unsigned int csgl_file::write(void* buffer, unsigned int length) {
 }
 
 long csgl_file::seek(long offset, seek_indicator origin) {
-    const member_scope<seek_id> scope(this);
+    const member_scope<trace_id_csgl_file_seek> scope(this);
     if (trcEvents & cstr_event_entry) {
         scope(cstr_type_entry)("%ld, %d", offset, static_cast<int>(origin));
     }
@@ -146,19 +137,19 @@ long csgl_file::seek(long offset, seek_indicator origin) {
 }
 
 void csgl_file::truncate() {
-    const member_scope<truncate_id> scope(this);
+    const member_scope<trace_id_csgl_file_truncate> scope(this);
     if (trcEvents & cstr_event_entry) scope(cstr_type_entry)();
     if (ftruncate(handle_, 0) != 0) throw_errno(__LINE__);
 }
 
 void csgl_file::append() {
-    const member_scope<append_id> scope(this);
+    const member_scope<trace_id_csgl_file_append> scope(this);
     if (trcEvents & cstr_event_entry) scope(cstr_type_entry)();
     seek(0, seek_end);
 }
 
 void csgl_file::flush() {
-    const member_scope<flush_id> scope(this);
+    const member_scope<trace_id_csgl_file_flush> scope(this);
     if (trcEvents & cstr_event_entry) scope(cstr_type_entry)();
     if (fsync(handle_) != 0) throw_errno(__LINE__);
 }
@@ -191,14 +182,14 @@ csgl_file& csgl_file::std_error() {
 }
 
 void csgl_file::copy(const char* from, const char* to) {
-    const static_scope<copy_id> scope;
+    const static_scope<trace_id_csgl_file_copy> scope;
     if (trcEvents & cstr_event_entry) scope(cstr_type_entry)("%s -> %s (don't force)", from, to);
     if (exists(to)) exc_throw_named<exc_already_exists_t>(__FILE__, __LINE__);
     copy(from, to, force);
 }
 
 void csgl_file::copy(const char* from, const char* to, force_indicator) {
-    const static_scope<copy_id> scope;
+    const static_scope<trace_id_csgl_file_copy> scope;
     if (trcEvents & cstr_event_entry) scope(cstr_type_entry)("%s -> %s (force)", from, to);
     csgl_file source(from, open_existing, access_read, deny_none);
     if (same_file(from, to)) return;
@@ -214,14 +205,14 @@ void csgl_file::copy(const char* from, const char* to, force_indicator) {
 }
 
 void csgl_file::rename(const char* from, const char* to) {
-    const static_scope<rename_id> scope;
+    const static_scope<trace_id_csgl_file_rename> scope;
     if (trcEvents & cstr_event_entry) scope(cstr_type_entry)("%s -> %s (don't force)", from, to);
     if (exists(to)) exc_throw_named<exc_already_exists_t>(__FILE__, __LINE__);
     rename(from, to, force);
 }
 
 void csgl_file::rename(const char* from, const char* to, force_indicator) {
-    const static_scope<rename_id> scope;
+    const static_scope<trace_id_csgl_file_rename> scope;
     if (trcEvents & cstr_event_entry) scope(cstr_type_entry)("%s -> %s (force)", from, to);
     if (same_file(from, to)) return;
     if (exists(to)) remove(to);
@@ -230,7 +221,7 @@ void csgl_file::rename(const char* from, const char* to, force_indicator) {
 }
 
 void csgl_file::remove(const char* name) {
-    const static_scope<remove_id> scope;
+    const static_scope<trace_id_csgl_file_remove> scope;
     if (trcEvents & cstr_event_entry) scope(cstr_type_entry)("%s", name);
     if (unlink(name) != 0) throw_errno(__LINE__);
 }

@@ -25,8 +25,9 @@
 // The name of the platform's null device, "/dev/null".
 TRANSYS_EXPORT extern const char csgl_file_null_name[10];
 
-class TRANSYS_EXPORT csgl_file : public csgl_ban_assignment,
-                              public cstr_class<35520512, 2048, 335740928, csgl_file> {
+class TRANSYS_EXPORT csgl_file
+    : public csgl_ban_assignment,
+      public cstr_class<cstr_type_created, cstr_event_objects, trace_id_csgl_file, csgl_file> {
 public:
     // The enumerations have `int` as their underlying type, so any number a
     // caller passes is a value the constructor can look at and refuse.

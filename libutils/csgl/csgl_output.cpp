@@ -9,7 +9,6 @@
 
 namespace {
 
-constexpr unsigned long std_error_id = 0x14080400;
 constexpr char hex_digits[] = "0123456789abcdef";
 
 // The file action a named stream opens with; refuses every other mode
@@ -54,7 +53,9 @@ csgl_output_file* make_std_error() {
                              new (std::nothrow) csgl_output_file(csgl_file::std_error(),
                                                                  csgl_output_file::mode_keep));
     } catch (...) {
-        if (trcEvents & cstr_event_error) cstr_fun(cstr_type_error)(std_error_id);
+        if (trcEvents & cstr_event_error) {
+            cstr_fun(cstr_type_error)(trace_id_csgl_output_file_std_error);
+        }
         return nullptr;
     }
 }

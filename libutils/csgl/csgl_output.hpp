@@ -92,7 +92,8 @@ private:
 class TRANSYS_EXPORT csgl_output_file
     : public csgl_output_buffer_imp_of_512,
       private csgl_file,
-      public cstr_class<35520512, 2048, 336068608, csgl_output_file> {
+      public cstr_class<cstr_type_created, cstr_event_objects, trace_id_csgl_output_file,
+                        csgl_output_file> {
 public:
     enum mode_indicator : int {
         mode_truncate = 0,  // empty the file first

@@ -151,7 +151,8 @@ void csgl_sync_lock_shared::release() {
 
 csgl_sync_monitor::csgl_sync_monitor(csgl_sync_lock& lock) : cstr_class(1), lock_(lock) {
     if (trcEvents & cstr_event_objects) {
-        cstr_fun(cstr_type_created).new_delete(0x14140000, this, "%p", static_cast<void*>(&lock));
+        cstr_fun(cstr_type_created)
+            .new_delete(trace_id_csgl_sync_monitor, this, "%p", static_cast<void*>(&lock));
     }
     lock_.request();
 }
@@ -232,7 +233,7 @@ bool csgl_sync_sema_shared::wait(long timeout) {
 
 csgl_sync_value::csgl_sync_value(long initial) : cstr_class(1), value_(initial) {
     if (trcEvents & cstr_event_objects) {
-        cstr_fun(cstr_type_created).new_delete(0x14110000, this, "%ld", initial);
+        cstr_fun(cstr_type_created).new_delete(trace_id_csgl_sync_value, this, "%ld", initial);
     }
 }
 

@@ -68,7 +68,8 @@ public:
 // attributes, so not recursive; only the holding thread may release it.
 class TRANSYS_EXPORT csgl_sync_lock_private
     : public csgl_sync_lock,
-      public cstr_class<35520512, 2048, 336723968, csgl_sync_lock_private> {
+      public cstr_class<cstr_type_created, cstr_event_objects, trace_id_csgl_sync_lock_private,
+                        csgl_sync_lock_private> {
 public:
     csgl_sync_lock_private();
     ~csgl_sync_lock_private() override;
@@ -91,7 +92,8 @@ private:
 // A release is not checked: a surplus one raises the value above 1.
 class TRANSYS_EXPORT csgl_sync_lock_shared
     : public csgl_sync_lock,
-      public cstr_class<35520512, 2048, 336789504, csgl_sync_lock_shared> {
+      public cstr_class<cstr_type_created, cstr_event_objects, trace_id_csgl_sync_lock_shared,
+                        csgl_sync_lock_shared> {
 public:
     // Reaches the set of key file `name`.  csgl_action_create opens the set,
     // creating it free when missing; any other action only opens an existing
@@ -115,7 +117,8 @@ private:
 // the monitor.
 class TRANSYS_EXPORT TRANSYS_SCOPED_CAPABILITY csgl_sync_monitor
     : public csgl_ban_copy_and_assignment,
-      public cstr_class<35520512, 2048, 336855040, csgl_sync_monitor> {
+      public cstr_class<cstr_type_created, cstr_event_objects, trace_id_csgl_sync_monitor,
+                        csgl_sync_monitor> {
 public:
     explicit csgl_sync_monitor(csgl_sync_lock& lock) TRANSYS_ACQUIRE(lock);
     ~csgl_sync_monitor() noexcept(false) TRANSYS_RELEASE();
@@ -155,7 +158,8 @@ public:
 // post.  Posting a posted semaphore changes nothing and wakes nobody.
 class TRANSYS_EXPORT csgl_sync_sema_private
     : public csgl_sync_sema,
-      public cstr_class<35520512, 2048, 336986112, csgl_sync_sema_private> {
+      public cstr_class<cstr_type_created, cstr_event_objects, trace_id_csgl_sync_sema_private,
+                        csgl_sync_sema_private> {
 public:
     explicit csgl_sync_sema_private(state_indicator initial);
     ~csgl_sync_sema_private() override;
@@ -177,7 +181,8 @@ private:
 // nothing is undone when a process ends.
 class TRANSYS_EXPORT csgl_sync_sema_shared
     : public csgl_sync_sema,
-      public cstr_class<35520512, 2048, 337051648, csgl_sync_sema_shared> {
+      public cstr_class<cstr_type_created, cstr_event_objects, trace_id_csgl_sync_sema_shared,
+                        csgl_sync_sema_shared> {
 public:
     // Reaches the set of key file `name`, then sets it to `initial`, also
     // when the set already existed: every construction overwrites the state
@@ -206,7 +211,8 @@ private:
 // number of threads may step it at once.  The value can only be read as the
 // result of a step.
 class TRANSYS_EXPORT csgl_sync_value
-    : public cstr_class<35520512, 2048, 336658432, csgl_sync_value> {
+    : public cstr_class<cstr_type_created, cstr_event_objects, trace_id_csgl_sync_value,
+                        csgl_sync_value> {
 public:
     explicit csgl_sync_value(long initial);
     ~csgl_sync_value();

@@ -1,11 +1,10 @@
 #include "libutils/csgl/csgl_trc.hpp"
 
-#include <cstdint>
+#include "libutils/trace/trace_core.hpp"
 
 void csgl_trc_exit(unsigned long id, unsigned long kind, unsigned long /*mask*/,
                    const void* object) {
-    const std::int32_t no_code = 0;
-    trcWriteRec(0x02000000 + kind * 0x10000, id, object, sizeof no_code, &no_code, 0, 0, 0, 0);
+    trace_write_code(trace_type(trace_component_support, kind), id, object, 0);
 }
 
 void csgl_trc_exit(unsigned long id, unsigned long kind, unsigned long mask) {

@@ -16,27 +16,30 @@
 
 #include "host/trc.h"
 #include "libutils/base/export.h"
+#include "libutils/trace/trace_ids.h"
 
-// Record types of the support library: component in the top byte, kind in
-// the next.
-constexpr unsigned long cstr_type_entry = 0x02200000;
-constexpr unsigned long cstr_type_exit = 0x02210000;
-constexpr unsigned long cstr_type_error_exit = 0x020B0000;
-constexpr unsigned long cstr_type_created = 0x021E0000;
-constexpr unsigned long cstr_type_destroyed = 0x021F0000;
-constexpr unsigned long cstr_type_error = 0x02070000;
-constexpr unsigned long cstr_type_data = 0x02220000;
+// Record types of the support library: component 0x02 in the top byte, the
+// kind in the next.
+constexpr unsigned long cstr_type_entry = trace_type(trace_component_support, trace_kind_entry);
+constexpr unsigned long cstr_type_exit = trace_type(trace_component_support, trace_kind_exit);
+constexpr unsigned long cstr_type_error_exit =
+    trace_type(trace_component_support, trace_kind_error_exit);
+constexpr unsigned long cstr_type_created = trace_type(trace_component_support, trace_kind_created);
+constexpr unsigned long cstr_type_destroyed =
+    trace_type(trace_component_support, trace_kind_destroyed);
+constexpr unsigned long cstr_type_error = trace_type(trace_component_support, trace_kind_text);
+constexpr unsigned long cstr_type_data = trace_type(trace_component_support, trace_kind_data);
 
 // `trcEvents` bits the support library tests.
-constexpr unsigned int cstr_event_error = 0x40;
-constexpr unsigned int cstr_event_objects = 0x800;
-constexpr unsigned int cstr_event_entry = 0x1000;
-constexpr unsigned int cstr_event_error_exit = 0x2000;
-constexpr unsigned int cstr_event_data = 0x4000;
+constexpr unsigned int cstr_event_error = trace_event_error;
+constexpr unsigned int cstr_event_objects = trace_event_objects;
+constexpr unsigned int cstr_event_entry = trace_event_entry;
+constexpr unsigned int cstr_event_error_exit = trace_event_error_exit;
+constexpr unsigned int cstr_event_data = trace_event_data;
 
 // Size of the area a text record is formatted into, terminating NUL
 // included; a longer text is cut to fit.
-constexpr std::size_t cstr_text_area = 8192;
+constexpr std::size_t cstr_text_area = trace_text_area;
 
 // Formats `format` with `args` (the caller's va_list, passed untyped) and
 // writes it as a text record.
@@ -57,21 +60,8 @@ class TRANSYS_EXPORT cstr_formater_local {
 public:
     cstr_formater_local(unsigned long id, unsigned long type, const void* object);
 
-    void operator()();
-    void operator()(const char* format, ...) __attribute__((format(printf, 2, 3)));
-    // Writes under the function id ORed with the low byte of `sub`.
-    void operator()(unsigned long sub, const char* format, ...)
-        __attribute__((format(printf, 3, 4)));
-    // A text record about another object `p`.
-    void new_delete(const void* p, const char* format, ...)
-        __attribute__((format(printf, 3, 4)));
-    void new_delete(unsigned long sub, const void* p, const char* format, ...)
-        __attribute__((format(printf, 4, 5)));
-
-private:
-    unsigned long id_;
-    unsigned long type_;
-    const void* object_;
+    // Writing records, as the directory trace's formatters do.
+#include "libutils/trace/trace_local_formatter.inc"
 };
 
 // A formatter bound to a record type only; the id comes with each record.
@@ -79,14 +69,11 @@ class TRANSYS_EXPORT cstr_formater_global {
 public:
     explicit cstr_formater_global(unsigned long type);
 
+    // A record without data, object null.
     void operator()(unsigned long id);
-    void operator()(unsigned long id, const char* format, ...)
-        __attribute__((format(printf, 3, 4)));
-    void new_delete(unsigned long id, const void* p, const char* format, ...)
-        __attribute__((format(printf, 4, 5)));
 
-private:
-    unsigned long type_;
+    // Writing records, as the directory trace's formatters do.
+#include "libutils/trace/trace_global_formatter.inc"
 };
 
 // The function object behind `cstr_fun`: `cstr_fun(type).member(...)`.
@@ -100,7 +87,9 @@ TRANSYS_EXPORT extern cstr_function_global cstr_fun;
 
 // Empty base of a traced class T that records the creation and destruction
 // of T's objects while bit `Mask` of `trcEvents` is set.  Records name the
-// whole T object, not the base inside it.  Adds no field to T.
+// whole T object, not the base inside it.  Adds no field to T.  Every
+// traced class of the library is `cstr_class<cstr_type_created,
+// cstr_event_objects, trace_id_T, T>`, its id from libutils/trace/trace_ids.h.
 template <unsigned long CreateType, unsigned long Mask, unsigned long ClassId, class T>
 class cstr_class {
 public:

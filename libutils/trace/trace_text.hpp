@@ -3,8 +3,8 @@
 // fixed area.  On i386 a va_list is a pointer and travels as its value; on
 // x86_64 it is an array and travels as the address of its first element,
 // which is what a va_list argument decays to anyway.
-#ifndef LIBUTILS_CSTR_TRACE_TEXT_HPP
-#define LIBUTILS_CSTR_TRACE_TEXT_HPP
+#ifndef LIBUTILS_TRACE_TRACE_TEXT_HPP
+#define LIBUTILS_TRACE_TRACE_TEXT_HPP
 
 #include <cstdarg>
 #include <cstdio>

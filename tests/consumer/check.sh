@@ -162,6 +162,8 @@ done
 # Every installed header compiles on its own: what it includes is installed.
 # Each is the only include of a unit that declares one thing more, since a
 # header of macros alone would leave the unit empty, which ISO C forbids.
+# The .inc files are parts of class bodies, compiled with the headers that
+# include them.
 includes=$prefix/include/transys
 while read -r header; do
     unit=$(printf '#include "%s"\nextern int transys_header_unit;\n' "$header")
@@ -171,7 +173,7 @@ while read -r header; do
         quietly "$TRANSYS_CC" -std=c99 "${flags[@]}" -Wall -Wextra -Werror -pedantic \
             -fsyntax-only -I "$includes" -x c - <<<"$unit"
     fi
-done < <(find "$includes" -type f)
+done < <(find "$includes" -type f \( -name '*.h' -o -name '*.hpp' \))
 
 for language in c cxx; do
     consumer=consumer_$language

@@ -6,6 +6,7 @@
 
 #include "host/message.h"
 #include "host/trc.h"
+#include "libtransys/tran_api.h"
 
 namespace {
 
@@ -35,8 +36,10 @@ std::string text_of(const char* s) { return s ? s : "<null>"; }
 std::string record_message(message_call call, va_list args) {
     insert_layout how = locked([] { return host.layout; });
     if (how == insert_layout::by_selectors)
-        how = call.selector1 == 0 && call.selector2 == 2 ? insert_layout::limit
-                                                         : insert_layout::name_line_params;
+        how = call.selector1 == TRAN_API_LIMIT_MESSAGE_SELECTOR1 &&
+                      call.selector2 == TRAN_API_LIMIT_MESSAGE_SELECTOR2
+                  ? insert_layout::limit
+                  : insert_layout::name_line_params;
     if (how == insert_layout::name_line_params) call.name = text_of(va_arg(args, const char*));
     if (how != insert_layout::params) call.int_insert = va_arg(args, int);
     if (how != insert_layout::limit)

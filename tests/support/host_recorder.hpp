@@ -38,7 +38,8 @@ std::vector<std::string> record_data(unsigned long type, unsigned long id);
 
 // How the recorder reads the inserts of a catalogue message; the service
 // knows this from its catalogue, the recorder has to be told.
-//   by_selectors      selectors 0 and 2: limit, otherwise name_line_params
+//   by_selectors      the selectors of the limit message (tran_api.h):
+//                     limit, otherwise name_line_params
 //   limit             one int insert
 //   name_line_params  file name, line, ten texts
 //   params            ten texts

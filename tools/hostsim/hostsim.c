@@ -11,10 +11,11 @@
  *  - never more transactions open than the transaction limit (counted
  *    whenever the sweeper pauses the clients, when the simulator's view and
  *    the table agree);
- *  - every result is one the situation allows (0 for a start on a closed
- *    connection or 4 when the table is full, 68 or 4 for a second start, 0
- *    for an end), and every refusal for the limit printed message 153 with
- *    the limit;
+ *  - every result is one the situation allows (TRAN_API_SUCCESS for a start
+ *    on a closed connection or TRAN_API_SIZE_LIMIT_EXCEEDED when the table
+ *    is full, TRAN_API_ENTRY_ALREADY_EXISTS or TRAN_API_SIZE_LIMIT_EXCEEDED
+ *    for a second start, TRAN_API_SUCCESS for an end), and every refusal
+ *    for the limit printed the limit message (153) with the limit;
  *  - every swept connection is one of ours, older than the time limit, and
  *    the lists run in descending connection id;
  *  - every connection is accounted for: each transaction started was ended,
@@ -187,8 +188,9 @@ static long limit_messages = 0;
 
 enum { messages_shown = 3 };
 
-/* The library prints one catalogue message: 153, selectors 0 and 2, the
- * transaction limit as its insert, when it refuses a start for the limit. */
+/* The library prints one catalogue message, TRAN_API_LIMIT_MESSAGE with its
+ * two selectors and the transaction limit as its insert, when it refuses a
+ * start for the limit. */
 int PrintMessage(int selector1, int selector2, int number, ...)
 {
     va_list inserts;
@@ -196,7 +198,8 @@ int PrintMessage(int selector1, int selector2, int number, ...)
     long seen;
     char text[256];
 
-    if (number != 153 || selector1 != 0 || selector2 != 2) {
+    if (number != TRAN_API_LIMIT_MESSAGE || selector1 != TRAN_API_LIMIT_MESSAGE_SELECTOR1 ||
+        selector2 != TRAN_API_LIMIT_MESSAGE_SELECTOR2) {
         fail("unexpected catalogue message %d (%d,%d)", number, selector1, selector2);
         return -1;
     }
@@ -204,7 +207,7 @@ int PrintMessage(int selector1, int selector2, int number, ...)
     limit = va_arg(inserts, int);
     va_end(inserts);
     if (limit != expected_limit)
-        fail("message 153 names the limit %d, not %d", limit, expected_limit);
+        fail("message %d names the limit %d, not %d", number, limit, expected_limit);
 
     pthread_mutex_lock(&message_lock);
     seen = ++limit_messages;
@@ -322,12 +325,12 @@ static void start_transaction(struct client* c, struct connection* conn, long cl
     conn->record.txn_stamp = clock;
     code = tran_api_create_transaction(&conn->record);
     ++c->calls;
-    if (code == 0) {
+    if (code == TRAN_API_SUCCESS) {
         conn->open = 1;
         conn->abandoned = next_random(c, 50) == 0;
         ++conn->started;
         ++c->started;
-    } else if (code == 4 && settings.maxnum > 0) {
+    } else if (code == TRAN_API_SIZE_LIMIT_EXCEEDED && settings.maxnum > 0) {
         ++c->refused_limit;
     } else {
         fail("start on closed connection %d answered %d", conn->record.conn_id, code);
@@ -340,9 +343,9 @@ static void start_again(struct client* c, struct connection* conn)
 {
     const int code = tran_api_create_transaction(&conn->record);
     ++c->calls;
-    if (code == 68)
+    if (code == TRAN_API_ENTRY_ALREADY_EXISTS)
         ++c->refused_duplicate;
-    else if (code == 4 && settings.maxnum > 0)
+    else if (code == TRAN_API_SIZE_LIMIT_EXCEEDED && settings.maxnum > 0)
         ++c->refused_limit;
     else
         fail("second start on connection %d answered %d", conn->record.conn_id, code);
@@ -352,7 +355,7 @@ static void end_transaction(struct client* c, struct connection* conn)
 {
     const int code = tran_api_delete_transaction(conn->record.conn_id);
     ++c->calls;
-    if (code != 0)
+    if (code != TRAN_API_SUCCESS)
         fail("end on connection %d answered %d", conn->record.conn_id, code);
     conn->open = 0;
     /* Read after the removal: a sweep that began before it may still hold
@@ -588,7 +591,7 @@ int main(int argc, char** argv)
         return 2;
 
     trcInit();
-    if (tran_api_system_init() != 0) {
+    if (tran_api_system_init() != TRAN_API_SUCCESS) {
         fprintf(stderr, "hostsim: tran_api_system_init failed: %s\n", tran_api_system_err());
         return 2;
     }
@@ -653,7 +656,8 @@ int main(int argc, char** argv)
         fail("%ld started, but %ld ended, %ld timed out and %ld open", started, ended,
              sweeper.timed_out, still_open);
     if (limit_messages != refused_limit)
-        fail("%ld refusals for the limit, but %ld messages 153", refused_limit, limit_messages);
+        fail("%ld refusals for the limit, but %ld messages %d", refused_limit, limit_messages,
+             (int)TRAN_API_LIMIT_MESSAGE);
 
     printf("\n");
     print_row("transactions started", started);
@@ -668,8 +672,8 @@ int main(int argc, char** argv)
     printf("  %-34s %12.3f\n", "seconds", elapsed);
     print_row("calls per second", elapsed > 0 ? (long)((double)calls / elapsed) : 0);
     if (limit_messages > messages_shown)
-        printf("  (message 153 printed %ld times, the first %d shown)\n", limit_messages,
-               (int)messages_shown);
+        printf("  (message %d printed %ld times, the first %d shown)\n",
+               (int)TRAN_API_LIMIT_MESSAGE, limit_messages, (int)messages_shown);
     printf("  last error: \"%s\"\n", tran_api_system_err());
 
     for (i = 0; i < settings.connections; ++i)
