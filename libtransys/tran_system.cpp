@@ -161,7 +161,8 @@ void tran_system::set_err_text(const char* text) { set_err(csgl_string(text)); }
 // Holds the mutex unless there is none yet (before init()) or taking it
 // failed: a condition the analysis cannot follow into the destructor.
 tran_system::pool_lock::pool_lock(tran_system& system) TRANSYS_NO_THREAD_SAFETY_ANALYSIS
-    : system_(system), locked_(system.initialised() && system.system_lock() == 0) {}
+    : system_(system),
+      locked_(system.initialised() && system.system_lock() == 0) {}
 
 tran_system::pool_lock::~pool_lock() TRANSYS_NO_THREAD_SAFETY_ANALYSIS {
     if (locked_) system_.system_unlock();

@@ -47,26 +47,26 @@ TEST(trace_registry, holds_the_documented_values) {
         {trace_id_csgl_output_file_std_error, 0x14080400},
         {trace_id_exc_t_exc_t, 0x141B0100},
         {trace_debug_text_level, 0xC8110000},
-        {ldtr_type_entry, 0x03200000},
-        {ldtr_type_exit, 0x03210000},
-        {ldtr_type_error_exit, 0x030B0000},
-        {ldtr_type_debug, 0x03400000},
-        {ldtr_type_debug_text, 0x03070000},
-        {cstr_type_entry, 0x02200000},
-        {cstr_type_exit, 0x02210000},
-        {cstr_type_error_exit, 0x020B0000},
-        {cstr_type_created, 0x021E0000},
-        {cstr_type_destroyed, 0x021F0000},
-        {cstr_type_error, 0x02070000},
-        {cstr_type_data, 0x02220000},
-        {cstr_event_error, 0x40},
-        {cstr_event_objects, 0x800},
-        {cstr_event_entry, 0x1000},
-        {ldtr_event_entry, 0x1000},
-        {cstr_event_error_exit, 0x2000},
-        {ldtr_event_error_exit, 0x2000},
-        {cstr_event_data, 0x4000},
-        {ldtr_event_debug, 0x4000000},
+        {ldtr_type(trace_kind_entry), 0x03200000},
+        {ldtr_type(trace_kind_exit), 0x03210000},
+        {ldtr_type(trace_kind_error_exit), 0x030B0000},
+        {ldtr_type(trace_kind_debug), 0x03400000},
+        {ldtr_type(trace_kind_text), 0x03070000},
+        {cstr_type(trace_kind_entry), 0x02200000},
+        {cstr_type(trace_kind_exit), 0x02210000},
+        {cstr_type(trace_kind_error_exit), 0x020B0000},
+        {cstr_type(trace_kind_created), 0x021E0000},
+        {cstr_type(trace_kind_destroyed), 0x021F0000},
+        {cstr_type(trace_kind_text), 0x02070000},
+        {cstr_type(trace_kind_data), 0x02220000},
+        {trace_event_error, 0x40},
+        {trace_event_objects, 0x800},
+        {trace_event_entry, 0x1000},
+        {trace_event_entry, 0x1000},
+        {trace_event_error_exit, 0x2000},
+        {trace_event_error_exit, 0x2000},
+        {trace_event_data, 0x4000},
+        {trace_event_debug, 0x4000000},
         {trace_kind_exit, 33},
         {trace_event_entry, 4096}};
     for (const auto& [value, documented] : values) {
@@ -205,12 +205,12 @@ TEST(csgl_trc, scopes_exit_on_every_way_out) {
 constexpr unsigned long tracked_id = 0x14990000;
 struct tracked;
 struct leading { long first = 1; };
-struct tracking : cstr_class<cstr_type_created, cstr_event_objects, tracked_id, tracked> {
+struct tracking : cstr_class<cstr_type(trace_kind_created), trace_event_objects, tracked_id, tracked> {
     long second = 2;
 };
 struct tracked : leading, tracking {};
 struct self_recorded
-    : cstr_class<cstr_type_created, cstr_event_objects, tracked_id + 0x100, self_recorded> {
+    : cstr_class<cstr_type(trace_kind_created), trace_event_objects, tracked_id + 0x100, self_recorded> {
     self_recorded() : cstr_class(0) {}
 };
 

@@ -38,17 +38,17 @@ constexpr unsigned long pool_id = 0x14F00000, pool_drain_id = 0x14F00100;
 // scope takes the exit kind and the entry bit of the registry.
 static int reserve(int count) {
     ldtr_function_local<reserve_id, trace_kind_exit, trace_event_entry> scope(nullptr);
-    if (trcEvents & ldtr_event_entry) scope(ldtr_type_entry)("count %d", count);
+    if (trcEvents & trace_event_entry) scope(ldtr_type(trace_kind_entry))("count %d", count);
     return static_cast<int>(scope.SetErrorCode(count > 10 ? 4 : 0));
 }
 
 // A class whose objects are tracked under its class id, with a traced
 // member function.
-class pool : public cstr_class<cstr_type_created, cstr_event_objects, pool_id, pool> {
+class pool : public cstr_class<cstr_type(trace_kind_created), trace_event_objects, pool_id, pool> {
 public:
     void drain() {
         csgl_trc_local<pool_drain_id, trace_kind_exit, trace_event_entry> scope(this);
-        if (trcEvents & cstr_event_entry) scope(cstr_type_entry)();
+        if (trcEvents & trace_event_entry) scope(cstr_type(trace_kind_entry))();
     }
 };
 

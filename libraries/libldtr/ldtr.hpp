@@ -25,27 +25,13 @@
 #include "libutils/base/export.h"
 #include "libutils/trace/trace_ids.h"
 
-// Record types of the directory trace: component 0x03 in the top byte, the
-// kind in the next.
-constexpr unsigned long ldtr_type_entry = trace_type(trace_component_directory, trace_kind_entry);
-constexpr unsigned long ldtr_type_exit = trace_type(trace_component_directory, trace_kind_exit);
-constexpr unsigned long ldtr_type_error_exit =
-    trace_type(trace_component_directory, trace_kind_error_exit);
-constexpr unsigned long ldtr_type_debug = trace_type(trace_component_directory, trace_kind_debug);
-constexpr unsigned long ldtr_type_debug_text =
-    trace_type(trace_component_directory, trace_kind_text);
-
-// `trcEvents` bits the directory trace tests.
-constexpr unsigned int ldtr_event_entry = trace_event_entry;
-constexpr unsigned int ldtr_event_error_exit = trace_event_error_exit;
-constexpr unsigned int ldtr_event_debug = trace_event_debug;
-
-// The debug level whose texts become records of kind 0x07.
-constexpr unsigned long ldtr_debug_level = trace_debug_text_level;
-
-// Size of the area a text record is formatted into, terminating NUL
-// included; a longer text is cut to fit.
-constexpr std::size_t ldtr_text_area = trace_text_area;
+// The record type of kind `kind` (trace_kind_entry, ...; the event bits,
+// trace_event_*, and the debug level trace_debug_text_level are there too,
+// in libutils/trace/trace_ids.h) in the directory trace: component 0x03 in
+// the top byte, the kind in the next.
+constexpr unsigned long ldtr_type(unsigned long kind) {
+    return trace_type(trace_component_directory, kind);
+}
 
 // Starts the host trace service; for the server to call before it wants
 // records.  Hands back what trcInit() returned.
@@ -54,7 +40,7 @@ TRANSYS_EXPORT int ldtr_init();
 // Formats `format` with `args` (the caller's va_list, passed untyped) and
 // writes it as a text record.
 TRANSYS_EXPORT void ldtr_write(unsigned long type, unsigned long id, const void* object,
-                            const char* format, void* args);
+                               const char* format, void* args);
 // Writes a record without data.
 TRANSYS_EXPORT void ldtr_write(unsigned long type, unsigned long id, const void* object);
 // Writes an exit record whose 4 data bytes are `code` as a signed 32-bit
@@ -62,7 +48,7 @@ TRANSYS_EXPORT void ldtr_write(unsigned long type, unsigned long id, const void*
 // when `trcEvents` has a bit of twice `mask` set and `code` is not 0, and
 // `kind` otherwise.
 TRANSYS_EXPORT void ldtr_exit_errcode(unsigned long id, unsigned long kind, unsigned long mask,
-                                   long code, const void* object);
+                                      long code, const void* object);
 
 // A formatter bound to one function id, record type and object.
 class TRANSYS_EXPORT ldtr_formater_local {

@@ -22,7 +22,7 @@ public:
     csgl_ban_copy_and_assignment() {}
 
 private:
-    csgl_ban_copy_and_assignment(const csgl_ban_copy_and_assignment&);  // never defined
+    csgl_ban_copy_and_assignment(const csgl_ban_copy_and_assignment&);             // never defined
     csgl_ban_copy_and_assignment& operator=(const csgl_ban_copy_and_assignment&);  // never defined
 };
 

@@ -22,12 +22,12 @@
 #include "libutils/csgl/csgl_message.hpp"
 #include "libutils/cstr/cstr.hpp"
 
-class TRANSYS_EXPORT exc_t : public cstr_class<35520512, 2048, 337313792, exc_t> {
+class TRANSYS_EXPORT exc_t
+    : public cstr_class<cstr_type(trace_kind_created), trace_event_objects, trace_id_exc_t, exc_t> {
 public:
     // `message_number` selects a catalogue message; 0 means none.  Throws
     // exc_not_enough_memory_t instead when the message cannot be allocated.
-    exc_t(const char* file, int line, const char* text, unsigned long error,
-          int message_number);
+    exc_t(const char* file, int line, const char* text, unsigned long error, int message_number);
     // Shares the source's message body; the message is not logged again.
     exc_t(const exc_t& other);
     exc_t& operator=(const exc_t& other) = default;
@@ -48,8 +48,7 @@ public:
     // An operating-system error number.
     static void throw_posix_error(const char* file, int line, unsigned long code);
     // A csgl error code; `text` becomes the exception's text.
-    static void throw_csgl_error(const char* file, int line, unsigned long code,
-                                 const char* text);
+    static void throw_csgl_error(const char* file, int line, unsigned long code, const char* text);
     // A number of a foreign error space: always exc_unmapped_t.
     static void throw_cspl_error(const char* file, int line, unsigned long code);
     // Same as throw_posix_error.
@@ -70,21 +69,21 @@ public:
 // the constructors of its forms, a copy constructor and a virtual
 // destructor, and nothing else: every exception has exc_t's layout.  A class
 // with form B has its code as `fixed_code`.
-#define CSGL_EXC_DECLARE_A(C, code)                                                 \
+#define CSGL_EXC_DECLARE_A(C, code) \
     C(const char* file, int line, const char* text, unsigned long error, int message_number);
-#define CSGL_EXC_DECLARE_B(C, code)                                                 \
-    static constexpr unsigned long fixed_code = code;                               \
+#define CSGL_EXC_DECLARE_B(C, code)                   \
+    static constexpr unsigned long fixed_code = code; \
     C(const char* file, int line, const char* text, int message_number);
-#define CSGL_EXC_DECLARE_AB(C, code)                                                \
-    static constexpr unsigned long fixed_code = code;                               \
+#define CSGL_EXC_DECLARE_AB(C, code)                                                          \
+    static constexpr unsigned long fixed_code = code;                                         \
     C(const char* file, int line, const char* text, unsigned long error, int message_number); \
     C(const char* file, int line, const char* text, int message_number);
-#define CSGL_EXC_CLASS(name, base, forms, code)                                     \
-    class TRANSYS_EXPORT exc_##name##_t : public base {                             \
-    public:                                                                         \
-        CSGL_EXC_DECLARE_##forms(exc_##name##_t, code)                              \
-        exc_##name##_t(const exc_##name##_t&) = default;                            \
-        ~exc_##name##_t() override;                                                 \
+#define CSGL_EXC_CLASS(name, base, forms, code)                   \
+    class TRANSYS_EXPORT exc_##name##_t : public base {           \
+    public:                                                       \
+        CSGL_EXC_DECLARE_##forms(exc_##name##_t, code) exc_##name \
+            ##_t(const exc_##name##_t&) = default;                \
+        ~exc_##name##_t() override;                               \
     };
 #include "libutils/csgl/csgl_exc_tree.def"
 #undef CSGL_EXC_DECLARE_A

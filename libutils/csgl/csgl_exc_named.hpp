@@ -14,10 +14,10 @@
 template <class E>
 constexpr const char* exc_class_text();
 
-#define CSGL_EXC_CLASS(name, base, forms, code)                      \
-    template <>                                                      \
-    constexpr const char* exc_class_text<exc_##name##_t>() {         \
-        return "exc_" #name;                                         \
+#define CSGL_EXC_CLASS(name, base, forms, code)              \
+    template <>                                              \
+    constexpr const char* exc_class_text<exc_##name##_t>() { \
+        return "exc_" #name;                                 \
     }
 #include "libutils/csgl/csgl_exc_tree.def"
 

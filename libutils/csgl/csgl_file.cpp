@@ -97,15 +97,17 @@ long csgl_file::size() {
     struct stat status;
     if (fstat(handle_, &status) != 0) throw_errno(__LINE__);
     const long bytes = status.st_size;
-    if (trcEvents & cstr_event_data) {
-        cstr_formater_local(trace_id_csgl_file_size, cstr_type_data, this)("%ld", bytes);
+    if (trcEvents & trace_event_data) {
+        cstr_formater_local(trace_id_csgl_file_size, cstr_type(trace_kind_data), this)("%ld",
+                                                                                       bytes);
     }
     return bytes;
 }
 
 unsigned int csgl_file::read(void* buffer, unsigned int length) {
     const member_scope<trace_id_csgl_file_read> scope(this);
-    if (trcEvents & cstr_event_entry) scope(cstr_type_entry)("%ld", static_cast<long>(length));
+    if (trcEvents & trace_event_entry)
+        scope(cstr_type(trace_kind_entry))("%ld", static_cast<long>(length));
     const ssize_t count = ::read(handle_, buffer, length);
     if (count == -1) throw_errno(__LINE__);
     return static_cast<unsigned int>(count);
@@ -113,7 +115,8 @@ unsigned int csgl_file::read(void* buffer, unsigned int length) {
 
 unsigned int csgl_file::write(void* buffer, unsigned int length) {
     const member_scope<trace_id_csgl_file_write> scope(this);
-    if (trcEvents & cstr_event_entry) scope(cstr_type_entry)("%ld", static_cast<long>(length));
+    if (trcEvents & trace_event_entry)
+        scope(cstr_type(trace_kind_entry))("%ld", static_cast<long>(length));
     const ssize_t count = ::write(handle_, buffer, length);
     if (count == -1) throw_errno(__LINE__);
     return static_cast<unsigned int>(count);
@@ -121,8 +124,8 @@ unsigned int csgl_file::write(void* buffer, unsigned int length) {
 
 long csgl_file::seek(long offset, seek_indicator origin) {
     const member_scope<trace_id_csgl_file_seek> scope(this);
-    if (trcEvents & cstr_event_entry) {
-        scope(cstr_type_entry)("%ld, %d", offset, static_cast<int>(origin));
+    if (trcEvents & trace_event_entry) {
+        scope(cstr_type(trace_kind_entry))("%ld, %d", offset, static_cast<int>(origin));
     }
     int whence = SEEK_SET;
     switch (origin) {
@@ -138,19 +141,19 @@ long csgl_file::seek(long offset, seek_indicator origin) {
 
 void csgl_file::truncate() {
     const member_scope<trace_id_csgl_file_truncate> scope(this);
-    if (trcEvents & cstr_event_entry) scope(cstr_type_entry)();
+    if (trcEvents & trace_event_entry) scope(cstr_type(trace_kind_entry))();
     if (ftruncate(handle_, 0) != 0) throw_errno(__LINE__);
 }
 
 void csgl_file::append() {
     const member_scope<trace_id_csgl_file_append> scope(this);
-    if (trcEvents & cstr_event_entry) scope(cstr_type_entry)();
+    if (trcEvents & trace_event_entry) scope(cstr_type(trace_kind_entry))();
     seek(0, seek_end);
 }
 
 void csgl_file::flush() {
     const member_scope<trace_id_csgl_file_flush> scope(this);
-    if (trcEvents & cstr_event_entry) scope(cstr_type_entry)();
+    if (trcEvents & trace_event_entry) scope(cstr_type(trace_kind_entry))();
     if (fsync(handle_) != 0) throw_errno(__LINE__);
 }
 
@@ -183,14 +186,16 @@ csgl_file& csgl_file::std_error() {
 
 void csgl_file::copy(const char* from, const char* to) {
     const static_scope<trace_id_csgl_file_copy> scope;
-    if (trcEvents & cstr_event_entry) scope(cstr_type_entry)("%s -> %s (don't force)", from, to);
+    if (trcEvents & trace_event_entry)
+        scope(cstr_type(trace_kind_entry))("%s -> %s (don't force)", from, to);
     if (exists(to)) exc_throw_named<exc_already_exists_t>(__FILE__, __LINE__);
     copy(from, to, force);
 }
 
 void csgl_file::copy(const char* from, const char* to, force_indicator) {
     const static_scope<trace_id_csgl_file_copy> scope;
-    if (trcEvents & cstr_event_entry) scope(cstr_type_entry)("%s -> %s (force)", from, to);
+    if (trcEvents & trace_event_entry)
+        scope(cstr_type(trace_kind_entry))("%s -> %s (force)", from, to);
     csgl_file source(from, open_existing, access_read, deny_none);
     if (same_file(from, to)) return;
     csgl_file target(to, create_or_truncate, access_write, deny_none);
@@ -206,14 +211,16 @@ void csgl_file::copy(const char* from, const char* to, force_indicator) {
 
 void csgl_file::rename(const char* from, const char* to) {
     const static_scope<trace_id_csgl_file_rename> scope;
-    if (trcEvents & cstr_event_entry) scope(cstr_type_entry)("%s -> %s (don't force)", from, to);
+    if (trcEvents & trace_event_entry)
+        scope(cstr_type(trace_kind_entry))("%s -> %s (don't force)", from, to);
     if (exists(to)) exc_throw_named<exc_already_exists_t>(__FILE__, __LINE__);
     rename(from, to, force);
 }
 
 void csgl_file::rename(const char* from, const char* to, force_indicator) {
     const static_scope<trace_id_csgl_file_rename> scope;
-    if (trcEvents & cstr_event_entry) scope(cstr_type_entry)("%s -> %s (force)", from, to);
+    if (trcEvents & trace_event_entry)
+        scope(cstr_type(trace_kind_entry))("%s -> %s (force)", from, to);
     if (same_file(from, to)) return;
     if (exists(to)) remove(to);
     if (link(from, to) != 0) throw_errno(__LINE__);
@@ -222,7 +229,7 @@ void csgl_file::rename(const char* from, const char* to, force_indicator) {
 
 void csgl_file::remove(const char* name) {
     const static_scope<trace_id_csgl_file_remove> scope;
-    if (trcEvents & cstr_event_entry) scope(cstr_type_entry)("%s", name);
+    if (trcEvents & trace_event_entry) scope(cstr_type(trace_kind_entry))("%s", name);
     if (unlink(name) != 0) throw_errno(__LINE__);
 }
 
@@ -235,8 +242,8 @@ csgl_string csgl_file::canonize(const char* name) {
     if (name[0] == '/') return csgl_string(name);
     char directory[max_directory_length + 1];
     if (getcwd(directory, sizeof directory) == nullptr) throw_errno(__LINE__);
-    const csgl_local_array_of<char> joined(csgl_str_length(directory) + 1 +
-                                           csgl_str_length(name) + 1);
+    const csgl_local_array_of<char> joined(csgl_str_length(directory) + 1 + csgl_str_length(name) +
+                                           1);
     csgl_str_copy(joined, directory);
     csgl_str_concat(joined, "/");
     csgl_str_concat(joined, name);

@@ -27,23 +27,24 @@ TRANSYS_EXPORT extern const char csgl_file_null_name[10];
 
 class TRANSYS_EXPORT csgl_file
     : public csgl_ban_assignment,
-      public cstr_class<cstr_type_created, cstr_event_objects, trace_id_csgl_file, csgl_file> {
+      public cstr_class<cstr_type(trace_kind_created), trace_event_objects, trace_id_csgl_file,
+                        csgl_file> {
 public:
     // The enumerations have `int` as their underlying type, so any number a
     // caller passes is a value the constructor can look at and refuse.
 
     // How the name is reached: which open(2) creation flags are added.
     enum action_indicator : int {
-        create_new = 1,          // O_CREAT | O_EXCL: fails if the file exists
-        open_existing = 2,       // fails if the file is missing
-        open_or_create = 3,      // O_CREAT
-        truncate_existing = 4,   // O_TRUNC: fails if the file is missing
-        create_or_truncate = 5   // O_CREAT | O_TRUNC
+        create_new = 1,         // O_CREAT | O_EXCL: fails if the file exists
+        open_existing = 2,      // fails if the file is missing
+        open_or_create = 3,     // O_CREAT
+        truncate_existing = 4,  // O_TRUNC: fails if the file is missing
+        create_or_truncate = 5  // O_CREAT | O_TRUNC
     };
     enum access_requested_indicator : int {
-        access_read = 1,        // O_RDONLY
-        access_write = 2,       // O_WRONLY
-        access_read_write = 3   // O_RDWR
+        access_read = 1,       // O_RDONLY
+        access_write = 2,      // O_WRONLY
+        access_read_write = 3  // O_RDWR
     };
     // What other openers are to be denied.  Checked, but no sharing
     // restriction is enforced; 1 is not a valid value.

@@ -86,7 +86,8 @@ unsigned int substitution_growth(const char* text, unsigned int length) {
     if (value == 0) return 0;
     const unsigned int references = variable_references(text, length);
     const unsigned int added = references * value;
-    const unsigned int removed = 2 * marker_length + value + references * (marker_length + reference_length);
+    const unsigned int removed =
+        2 * marker_length + value + references * (marker_length + reference_length);
     return added > removed ? added - removed : 0;
 }
 
@@ -96,10 +97,12 @@ unsigned int substitution_growth(const char* text, unsigned int length) {
 // variable's value (null: no variable) into the text and records it.  Both
 // areas end with a NUL, and the parameters not recorded are null.
 void write_markers_removed(text_scanner& scan, const char* variable, char* text_out,
-                           char* parameter_out, const char* (&parameters)[csgl_message_::max_parameters],
+                           char* parameter_out,
+                           const char* (&parameters)[csgl_message_::max_parameters],
                            int& parameter_count) {
     const auto record = [&](const char* parameter) {
-        if (parameter_count < csgl_message_::max_parameters) parameters[parameter_count++] = parameter;
+        if (parameter_count < csgl_message_::max_parameters)
+            parameters[parameter_count++] = parameter;
     };
     const char* open_parameter = nullptr;
     while (!scan.done()) {
@@ -212,21 +215,22 @@ void csgl_message_::log(int host_selector2, int host_selector1) {
     if (message_number > 0) {
         const bool named = file != nullptr && *file != '\0';
         const char* name = named ? file : default_name;
-        PrintMessage(host_selector1, host_selector2, message_number, name, line, p[0], p[1], p[2], p[3], p[4],
-                     p[5], p[6], p[7], p[8], p[9]);
-        getPrintedMessage(printed, block_size / 2, host_selector1, host_selector2, message_number, name, line,
-                          p[0], p[1], p[2], p[3], p[4], p[5], p[6], p[7], p[8], p[9]);
+        PrintMessage(host_selector1, host_selector2, message_number, name, line, p[0], p[1], p[2],
+                     p[3], p[4], p[5], p[6], p[7], p[8], p[9]);
+        getPrintedMessage(printed, block_size / 2, host_selector1, host_selector2, message_number,
+                          name, line, p[0], p[1], p[2], p[3], p[4], p[5], p[6], p[7], p[8], p[9]);
         if (!named) {
             const char* behind_name = std::strstr(printed, default_name_prefix);
-            if (behind_name != nullptr) printed += (behind_name - printed) + sizeof default_name_prefix - 1;
+            if (behind_name != nullptr)
+                printed += (behind_name - printed) + sizeof default_name_prefix - 1;
         }
     } else {
         // The most negative int has no positive counterpart; it is passed on as it is.
         const int number = message_number == INT_MIN ? message_number : -message_number;
-        PrintMessage(host_selector1, host_selector2, number, p[0], p[1], p[2], p[3], p[4], p[5], p[6], p[7], p[8],
-                     p[9]);
-        getPrintedMessage(printed, block_size / 2, host_selector1, host_selector2, number, p[0], p[1], p[2],
-                          p[3], p[4], p[5], p[6], p[7], p[8], p[9]);
+        PrintMessage(host_selector1, host_selector2, number, p[0], p[1], p[2], p[3], p[4], p[5],
+                     p[6], p[7], p[8], p[9]);
+        getPrintedMessage(printed, block_size / 2, host_selector1, host_selector2, number, p[0],
+                          p[1], p[2], p[3], p[4], p[5], p[6], p[7], p[8], p[9]);
     }
 }
 

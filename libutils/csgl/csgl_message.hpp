@@ -45,11 +45,11 @@ public:
     unsigned int block_size;  // bytes in `block`
     int message_number;       // 0 none; > 0 with file and line; < 0 inserts only
     int line;
-    int parameter_count;      // 0 to 10
-    const char* file;         // not copied; null or empty means none
-    char* block;              // the one allocation; starts with the text area
-    char* variable;           // start of the parameter area: the variable's value, if any
-    char* printed;            // the host's printed text
+    int parameter_count;  // 0 to 10
+    const char* file;     // not copied; null or empty means none
+    char* block;          // the one allocation; starts with the text area
+    char* variable;       // start of the parameter area: the variable's value, if any
+    char* printed;        // the host's printed text
     const char* parameters[max_parameters];  // null from parameter_count on
 
 private:

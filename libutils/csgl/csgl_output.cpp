@@ -53,8 +53,8 @@ csgl_output_file* make_std_error() {
                              new (std::nothrow) csgl_output_file(csgl_file::std_error(),
                                                                  csgl_output_file::mode_keep));
     } catch (...) {
-        if (trcEvents & cstr_event_error) {
-            cstr_fun(cstr_type_error)(trace_id_csgl_output_file_std_error);
+        if (trcEvents & trace_event_error) {
+            cstr_fun(cstr_type(trace_kind_text))(trace_id_csgl_output_file_std_error);
         }
         return nullptr;
     }

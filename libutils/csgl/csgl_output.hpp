@@ -54,7 +54,7 @@ public:
 // a derived class implements by passing [buffer, current) to `write` and
 // setting `current` back to `buffer`.  The destructor does not flush.
 class TRANSYS_EXPORT csgl_output_buffer_imp : public csgl_output_imp,
-                                           public csgl_ban_copy_and_assignment {
+                                              public csgl_ban_copy_and_assignment {
 public:
     csgl_output_buffer_imp(unsigned int size, char* buffer);
     void flush() override = 0;
@@ -92,8 +92,8 @@ private:
 class TRANSYS_EXPORT csgl_output_file
     : public csgl_output_buffer_imp_of_512,
       private csgl_file,
-      public cstr_class<cstr_type_created, cstr_event_objects, trace_id_csgl_output_file,
-                        csgl_output_file> {
+      public cstr_class<cstr_type(trace_kind_created), trace_event_objects,
+                        trace_id_csgl_output_file, csgl_output_file> {
 public:
     enum mode_indicator : int {
         mode_truncate = 0,  // empty the file first

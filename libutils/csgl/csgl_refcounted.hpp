@@ -37,8 +37,7 @@ public:
     explicit csgl_refcounted_pointer_to(T* pointee) : pointee_(pointee) {
         if (pointee_) pointee_->refcount_increment();
     }
-    csgl_refcounted_pointer_to(const csgl_refcounted_pointer_to& other)
-        : pointee_(other.pointee_) {
+    csgl_refcounted_pointer_to(const csgl_refcounted_pointer_to& other) : pointee_(other.pointee_) {
         if (pointee_) pointee_->refcount_increment();
     }
     ~csgl_refcounted_pointer_to() {

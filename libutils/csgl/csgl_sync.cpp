@@ -150,8 +150,8 @@ void csgl_sync_lock_shared::release() {
 }
 
 csgl_sync_monitor::csgl_sync_monitor(csgl_sync_lock& lock) : cstr_class(1), lock_(lock) {
-    if (trcEvents & cstr_event_objects) {
-        cstr_fun(cstr_type_created)
+    if (trcEvents & trace_event_objects) {
+        cstr_fun(cstr_type(trace_kind_created))
             .new_delete(trace_id_csgl_sync_monitor, this, "%p", static_cast<void*>(&lock));
     }
     lock_.request();
@@ -232,8 +232,9 @@ bool csgl_sync_sema_shared::wait(long timeout) {
 }
 
 csgl_sync_value::csgl_sync_value(long initial) : cstr_class(1), value_(initial) {
-    if (trcEvents & cstr_event_objects) {
-        cstr_fun(cstr_type_created).new_delete(trace_id_csgl_sync_value, this, "%ld", initial);
+    if (trcEvents & trace_event_objects) {
+        cstr_fun(cstr_type(trace_kind_created))
+            .new_delete(trace_id_csgl_sync_value, this, "%ld", initial);
     }
 }
 

@@ -68,8 +68,8 @@ public:
 // attributes, so not recursive; only the holding thread may release it.
 class TRANSYS_EXPORT csgl_sync_lock_private
     : public csgl_sync_lock,
-      public cstr_class<cstr_type_created, cstr_event_objects, trace_id_csgl_sync_lock_private,
-                        csgl_sync_lock_private> {
+      public cstr_class<cstr_type(trace_kind_created), trace_event_objects,
+                        trace_id_csgl_sync_lock_private, csgl_sync_lock_private> {
 public:
     csgl_sync_lock_private();
     ~csgl_sync_lock_private() override;
@@ -92,8 +92,8 @@ private:
 // A release is not checked: a surplus one raises the value above 1.
 class TRANSYS_EXPORT csgl_sync_lock_shared
     : public csgl_sync_lock,
-      public cstr_class<cstr_type_created, cstr_event_objects, trace_id_csgl_sync_lock_shared,
-                        csgl_sync_lock_shared> {
+      public cstr_class<cstr_type(trace_kind_created), trace_event_objects,
+                        trace_id_csgl_sync_lock_shared, csgl_sync_lock_shared> {
 public:
     // Reaches the set of key file `name`.  csgl_action_create opens the set,
     // creating it free when missing; any other action only opens an existing
@@ -117,8 +117,8 @@ private:
 // the monitor.
 class TRANSYS_EXPORT TRANSYS_SCOPED_CAPABILITY csgl_sync_monitor
     : public csgl_ban_copy_and_assignment,
-      public cstr_class<cstr_type_created, cstr_event_objects, trace_id_csgl_sync_monitor,
-                        csgl_sync_monitor> {
+      public cstr_class<cstr_type(trace_kind_created), trace_event_objects,
+                        trace_id_csgl_sync_monitor, csgl_sync_monitor> {
 public:
     explicit csgl_sync_monitor(csgl_sync_lock& lock) TRANSYS_ACQUIRE(lock);
     ~csgl_sync_monitor() noexcept(false) TRANSYS_RELEASE();
@@ -158,8 +158,8 @@ public:
 // post.  Posting a posted semaphore changes nothing and wakes nobody.
 class TRANSYS_EXPORT csgl_sync_sema_private
     : public csgl_sync_sema,
-      public cstr_class<cstr_type_created, cstr_event_objects, trace_id_csgl_sync_sema_private,
-                        csgl_sync_sema_private> {
+      public cstr_class<cstr_type(trace_kind_created), trace_event_objects,
+                        trace_id_csgl_sync_sema_private, csgl_sync_sema_private> {
 public:
     explicit csgl_sync_sema_private(state_indicator initial);
     ~csgl_sync_sema_private() override;
@@ -181,8 +181,8 @@ private:
 // nothing is undone when a process ends.
 class TRANSYS_EXPORT csgl_sync_sema_shared
     : public csgl_sync_sema,
-      public cstr_class<cstr_type_created, cstr_event_objects, trace_id_csgl_sync_sema_shared,
-                        csgl_sync_sema_shared> {
+      public cstr_class<cstr_type(trace_kind_created), trace_event_objects,
+                        trace_id_csgl_sync_sema_shared, csgl_sync_sema_shared> {
 public:
     // Reaches the set of key file `name`, then sets it to `initial`, also
     // when the set already existed: every construction overwrites the state
@@ -190,8 +190,7 @@ public:
     // and throws exc_does_not_exist_t when there is none; any other action
     // creates a missing set.  One key file may serve a shared lock and a
     // shared semaphore: their keys differ.
-    csgl_sync_sema_shared(const char* name, csgl_action_indicator action,
-                          state_indicator initial);
+    csgl_sync_sema_shared(const char* name, csgl_action_indicator action, state_indicator initial);
     // Removes the set when built with csgl_action_create.
     ~csgl_sync_sema_shared() override;
 
@@ -211,8 +210,8 @@ private:
 // number of threads may step it at once.  The value can only be read as the
 // result of a step.
 class TRANSYS_EXPORT csgl_sync_value
-    : public cstr_class<cstr_type_created, cstr_event_objects, trace_id_csgl_sync_value,
-                        csgl_sync_value> {
+    : public cstr_class<cstr_type(trace_kind_created), trace_event_objects,
+                        trace_id_csgl_sync_value, csgl_sync_value> {
 public:
     explicit csgl_sync_value(long initial);
     ~csgl_sync_value();

@@ -14,7 +14,7 @@
 // Writes the exit record of a support-library scope: type 0x02000000 plus
 // `kind` times 0x10000, data four zero bytes.
 TRANSYS_EXPORT void csgl_trc_exit(unsigned long id, unsigned long kind, unsigned long mask,
-                               const void* object);
+                                  const void* object);
 TRANSYS_EXPORT void csgl_trc_exit(unsigned long id, unsigned long kind, unsigned long mask);
 
 // Scope of a traced member function working on `object`.

@@ -11,8 +11,7 @@
 
 cstr_function_global cstr_fun;
 
-cstr_formater_local::cstr_formater_local(unsigned long id, unsigned long type,
-                                         const void* object)
+cstr_formater_local::cstr_formater_local(unsigned long id, unsigned long type, const void* object)
     : id_(id), type_(type), object_(object) {}
 
 cstr_formater_global::cstr_formater_global(unsigned long type) : type_(type) {}

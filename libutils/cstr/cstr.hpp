@@ -18,42 +18,27 @@
 #include "libutils/base/export.h"
 #include "libutils/trace/trace_ids.h"
 
-// Record types of the support library: component 0x02 in the top byte, the
-// kind in the next.
-constexpr unsigned long cstr_type_entry = trace_type(trace_component_support, trace_kind_entry);
-constexpr unsigned long cstr_type_exit = trace_type(trace_component_support, trace_kind_exit);
-constexpr unsigned long cstr_type_error_exit =
-    trace_type(trace_component_support, trace_kind_error_exit);
-constexpr unsigned long cstr_type_created = trace_type(trace_component_support, trace_kind_created);
-constexpr unsigned long cstr_type_destroyed =
-    trace_type(trace_component_support, trace_kind_destroyed);
-constexpr unsigned long cstr_type_error = trace_type(trace_component_support, trace_kind_text);
-constexpr unsigned long cstr_type_data = trace_type(trace_component_support, trace_kind_data);
-
-// `trcEvents` bits the support library tests.
-constexpr unsigned int cstr_event_error = trace_event_error;
-constexpr unsigned int cstr_event_objects = trace_event_objects;
-constexpr unsigned int cstr_event_entry = trace_event_entry;
-constexpr unsigned int cstr_event_error_exit = trace_event_error_exit;
-constexpr unsigned int cstr_event_data = trace_event_data;
-
-// Size of the area a text record is formatted into, terminating NUL
-// included; a longer text is cut to fit.
-constexpr std::size_t cstr_text_area = trace_text_area;
+// The record type of kind `kind` (trace_kind_entry, ...; the event bits,
+// trace_event_*, are there too, in libutils/trace/trace_ids.h) in the
+// support library's trace: component 0x02 in the top byte, the kind in the
+// next.
+constexpr unsigned long cstr_type(unsigned long kind) {
+    return trace_type(trace_component_support, kind);
+}
 
 // Formats `format` with `args` (the caller's va_list, passed untyped) and
 // writes it as a text record.
 TRANSYS_EXPORT void cstr_write(unsigned long type, unsigned long id, const void* object,
-                            const char* format, void* args);
+                               const char* format, void* args);
 // Writes a record without data.
 TRANSYS_EXPORT void cstr_write(unsigned long type, unsigned long id, const void* object);
 // Writes a record whose text is "= %p" of `other`.
 TRANSYS_EXPORT void cstr_write(unsigned long type, unsigned long id, const void* object,
-                            const void* other);
+                               const void* other);
 // Writes an exit record carrying the 4 bytes of `code`; the error-exit kind
 // when a bit of twice `mask` is set and `code` is not 0.
 TRANSYS_EXPORT void cstr_exit_errcode(unsigned long id, unsigned long kind, unsigned long mask,
-                                   long code, const void* object);
+                                      long code, const void* object);
 
 // A formatter bound to one function id, record type and object.
 class TRANSYS_EXPORT cstr_formater_local {
@@ -88,8 +73,8 @@ TRANSYS_EXPORT extern cstr_function_global cstr_fun;
 // Empty base of a traced class T that records the creation and destruction
 // of T's objects while bit `Mask` of `trcEvents` is set.  Records name the
 // whole T object, not the base inside it.  Adds no field to T.  Every
-// traced class of the library is `cstr_class<cstr_type_created,
-// cstr_event_objects, trace_id_T, T>`, its id from libutils/trace/trace_ids.h.
+// traced class of the library is `cstr_class<cstr_type(trace_kind_created),
+// trace_event_objects, trace_id_T, T>`, its id from libutils/trace/trace_ids.h.
 template <unsigned long CreateType, unsigned long Mask, unsigned long ClassId, class T>
 class cstr_class {
 public:
@@ -115,9 +100,7 @@ private:
         return reinterpret_cast<char*>(static_cast<cstr_class*>(some)) -
                reinterpret_cast<char*>(some);
     }
-    const void* whole() const {
-        return reinterpret_cast<const char*>(this) - offset_in_whole();
-    }
+    const void* whole() const { return reinterpret_cast<const char*>(this) - offset_in_whole(); }
 };
 
 #endif

@@ -11,8 +11,8 @@ void trace_write(unsigned long type, unsigned long id, const void* object, const
     trcWriteRec(type, id, object, length, data, 0, 0, 0, 0);
 }
 
-void trace_write_text(unsigned long type, unsigned long id, const void* object,
-                      const char* format, void* args) {
+void trace_write_text(unsigned long type, unsigned long id, const void* object, const char* format,
+                      void* args) {
     char text[trace_text_area];
     trace_write(type, id, object, text, trace_format(text, sizeof text, format, args));
 }

@@ -32,8 +32,8 @@ void trace_write(unsigned long type, unsigned long id, const void* object,
 // trace_text.hpp describes) into an area of trace_text_area bytes and
 // writes the text, without its NUL, as the record's data.  A longer text is
 // cut to fit.
-void trace_write_text(unsigned long type, unsigned long id, const void* object,
-                      const char* format, void* args);
+void trace_write_text(unsigned long type, unsigned long id, const void* object, const char* format,
+                      void* args);
 
 // Writes the text as trace_write_text does, then hands `format` with the
 // same arguments to the host's PrintDebugVa at `level`.

@@ -29,8 +29,8 @@ template <class VaList = va_list>
 unsigned long trace_format(char* area, std::size_t size, const char* format, void* args) {
     int length;
     if constexpr (std::is_array_v<VaList>) {
-        length = std::vsnprintf(area, size, format,
-                                static_cast<std::remove_extent_t<VaList>*>(args));
+        length =
+            std::vsnprintf(area, size, format, static_cast<std::remove_extent_t<VaList>*>(args));
     } else {
         VaList list;
         std::memcpy(&list, &args, sizeof list);
