@@ -1,6 +1,7 @@
 #include "libtransys/tran_api.h"
 
 #include <cinttypes>
+#include <cstdarg>
 #include <cstdint>
 #include <cstdlib>
 #include <mutex>
@@ -9,6 +10,7 @@
 
 #include "libraries/libldtr/ldtr.hpp"
 #include "libtransys/tran_system.hpp"
+#include "libutils/trace/trace_text.hpp"
 
 namespace {
 
@@ -18,6 +20,24 @@ template <unsigned long ID>
 using trace_scope = ldtr_function_local<ID, trace_kind_exit, trace_event_entry>;
 
 bool entry_traced() { return (trcEvents & trace_event_entry) != 0; }
+
+// The entry record of the interface function whose scope is given,
+// without and with its text.  Written out of line, so that a function
+// traced while tracing is off holds no formatter and pays the test of the
+// mask only.
+template <unsigned long ID>
+[[gnu::noinline, gnu::cold]] void write_entry(const trace_scope<ID>&) {
+    ldtr_write(ldtr_type(trace_kind_entry), ID, nullptr);
+}
+
+template <unsigned long ID>
+[[gnu::noinline, gnu::cold]] __attribute__((format(printf, 2, 3))) void write_entry(
+    const trace_scope<ID>&, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    ldtr_write(ldtr_type(trace_kind_entry), ID, nullptr, format, trace_va_pointer(args));
+    va_end(args);
+}
 
 // Pointers go into entry texts as "0x%" PRIxPTR of their value: every
 // digit of a 32-bit pointer on i386 and of a 64-bit one on x86_64, no
@@ -104,55 +124,55 @@ std::vector<tran_system::table::node_type> taken_entries::room;
 
 int tran_api_system_init(void) {
     trace_scope<trace_id_tran_api_system_init> scope(nullptr);
-    if (entry_traced()) scope(ldtr_type(trace_kind_entry))();
+    if (entry_traced()) write_entry(scope);
     return static_cast<int>(scope.SetErrorCode(transys->init()));
 }
 
 int tran_api_create_transaction(_Connection* conn) {
     trace_scope<trace_id_tran_api_create_transaction> scope(nullptr);
-    if (entry_traced()) scope(ldtr_type(trace_kind_entry))("conn 0x%" PRIxPTR, as_number(conn));
+    if (entry_traced()) write_entry(scope, "conn 0x%" PRIxPTR, as_number(conn));
     return static_cast<int>(scope.SetErrorCode(transys->insert_tran(conn)));
 }
 
 int tran_api_delete_transaction(int conn_id) {
     trace_scope<trace_id_tran_api_delete_transaction> scope(nullptr);
-    if (entry_traced()) scope(ldtr_type(trace_kind_entry))("conn id %d", conn_id);
+    if (entry_traced()) write_entry(scope, "conn id %d", conn_id);
     return static_cast<int>(scope.SetErrorCode(transys->remove_tran(conn_id)));
 }
 
 void tran_api_set_maxop(int maxop) {
     trace_scope<trace_id_tran_api_set_maxop> scope(nullptr);
-    if (entry_traced()) scope(ldtr_type(trace_kind_entry))("maxop %d", maxop);
+    if (entry_traced()) write_entry(scope, "maxop %d", maxop);
     transys->set_maxop(maxop);
 }
 
 void tran_api_set_maxnum(int maxnum) {
     trace_scope<trace_id_tran_api_set_maxnum> scope(nullptr);
-    if (entry_traced()) scope(ldtr_type(trace_kind_entry))("maxnum %d", maxnum);
+    if (entry_traced()) write_entry(scope, "maxnum %d", maxnum);
     transys->set_maxnum(maxnum);
 }
 
 void tran_api_set_tlimit(long tlimit) {
     trace_scope<trace_id_tran_api_set_tlimit> scope(nullptr);
-    if (entry_traced()) scope(ldtr_type(trace_kind_entry))("tlimit %ld", tlimit);
+    if (entry_traced()) write_entry(scope, "tlimit %ld", tlimit);
     transys->set_tlimit(tlimit);
 }
 
 int tran_api_system_maxop(void) {
     trace_scope<trace_id_tran_api_system_maxop> scope(nullptr);
-    if (entry_traced()) scope(ldtr_type(trace_kind_entry))();
+    if (entry_traced()) write_entry(scope);
     return static_cast<int>(scope.SetErrorCode(transys->maxop()));
 }
 
 int tran_api_system_maxnum(void) {
     trace_scope<trace_id_tran_api_system_maxnum> scope(nullptr);
-    if (entry_traced()) scope(ldtr_type(trace_kind_entry))();
+    if (entry_traced()) write_entry(scope);
     return static_cast<int>(scope.SetErrorCode(transys->maxnum()));
 }
 
 long tran_api_system_tlimit(void) {
     trace_scope<trace_id_tran_api_system_tlimit> scope(nullptr);
-    if (entry_traced()) scope(ldtr_type(trace_kind_entry))();
+    if (entry_traced()) write_entry(scope);
     return scope.SetErrorCode(transys->tlimit());
 }
 
@@ -160,20 +180,19 @@ long tran_api_system_tlimit(void) {
 // the thread-safety analysis cannot follow.
 void tran_api_system_lock(void) TRANSYS_NO_THREAD_SAFETY_ANALYSIS {
     trace_scope<trace_id_tran_api_system_lock> scope(nullptr);
-    if (entry_traced()) scope(ldtr_type(trace_kind_entry))();
+    if (entry_traced()) write_entry(scope);
     transys->system_lock();
 }
 
 void tran_api_system_unlock(void) TRANSYS_NO_THREAD_SAFETY_ANALYSIS {
     trace_scope<trace_id_tran_api_system_unlock> scope(nullptr);
-    if (entry_traced()) scope(ldtr_type(trace_kind_entry))();
+    if (entry_traced()) write_entry(scope);
     transys->system_unlock();
 }
 
 void tran_api_set_err(const char* text) {
     trace_scope<trace_id_tran_api_set_err> scope(nullptr);
-    if (entry_traced())
-        scope(ldtr_type(trace_kind_entry))("err: %s", text != nullptr ? text : "(null)");
+    if (entry_traced()) write_entry(scope, "err: %s", text != nullptr ? text : "(null)");
     transys->set_err(csgl_string(text));
 }
 
@@ -181,7 +200,7 @@ void tran_api_set_err(const char* text) {
 // into its walk; they write the same records as when called from outside.
 __attribute__((flatten)) tran_api_conn_list* tran_api_timeout_transactions(long now) {
     trace_scope<trace_id_tran_api_timeout_transactions> scope(nullptr);
-    if (entry_traced()) scope(ldtr_type(trace_kind_entry))("current time %ld", now);
+    if (entry_traced()) write_entry(scope, "current time %ld", now);
     tran_system& system = *transys;
     const std::int32_t limit = static_cast<std::int32_t>(system.tlimit());
 
@@ -217,7 +236,7 @@ __attribute__((flatten)) tran_api_conn_list* tran_api_timeout_transactions(long 
     for (const tran_api_conn_list* node = list; node != nullptr; node = node->next) {
         trace_scope<trace_id_tran_api_delete_transaction> removal(nullptr);
         const int id = taken.release_latest(table, node->conn);
-        if (entry_traced()) removal(ldtr_type(trace_kind_entry))("conn id %d", id);
+        if (entry_traced()) write_entry(removal, "conn id %d", id);
         removal.SetErrorCode(TRAN_API_SUCCESS);
     }
     return list;
@@ -225,8 +244,7 @@ __attribute__((flatten)) tran_api_conn_list* tran_api_timeout_transactions(long 
 
 tran_api_conn_list* tran_api_conn_list_new(_Connection* conn) {
     trace_scope<trace_id_tran_api_conn_list_new> scope(nullptr);
-    if (entry_traced())
-        scope(ldtr_type(trace_kind_entry))("connection 0x%" PRIxPTR, as_number(conn));
+    if (entry_traced()) write_entry(scope, "connection 0x%" PRIxPTR, as_number(conn));
     void* const block = std::calloc(1, sizeof(tran_api_conn_list));
     if (block == nullptr) return nullptr;
     tran_api_conn_list* const node = static_cast<tran_api_conn_list*>(block);
@@ -236,8 +254,7 @@ tran_api_conn_list* tran_api_conn_list_new(_Connection* conn) {
 
 void tran_api_conn_list_delete(tran_api_conn_list* head) {
     trace_scope<trace_id_tran_api_conn_list_delete> scope(nullptr);
-    if (entry_traced())
-        scope(ldtr_type(trace_kind_entry))("List head 0x%" PRIxPTR, as_number(head));
+    if (entry_traced()) write_entry(scope, "List head 0x%" PRIxPTR, as_number(head));
     while (head != nullptr) {
         tran_api_conn_list* const next = head->next;
         std::free(head);
@@ -248,8 +265,8 @@ void tran_api_conn_list_delete(tran_api_conn_list* head) {
 int tran_api_conn_list_insert(tran_api_conn_list** head, tran_api_conn_list* node) {
     trace_scope<trace_id_tran_api_conn_list_insert> scope(nullptr);
     if (entry_traced())
-        scope(ldtr_type(trace_kind_entry))("head 0x%" PRIxPTR ", node 0x%" PRIxPTR, as_number(head),
-                                           as_number(node));
+        write_entry(scope, "head 0x%" PRIxPTR ", node 0x%" PRIxPTR, as_number(head),
+                    as_number(node));
     if (head == nullptr || node == nullptr) return static_cast<int>(scope.SetErrorCode(-1));
     if (*head != nullptr) node->next = *head;
     *head = node;
@@ -258,6 +275,6 @@ int tran_api_conn_list_insert(tran_api_conn_list** head, tran_api_conn_list* nod
 
 const char* tran_api_system_err(void) {
     trace_scope<trace_id_tran_api_system_err> scope(nullptr);
-    if (entry_traced()) scope(ldtr_type(trace_kind_entry))();
+    if (entry_traced()) write_entry(scope);
     return transys->err().c_str();
 }
