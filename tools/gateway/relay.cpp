@@ -18,12 +18,25 @@
 namespace gateway {
 namespace {
 
-constexpr std::size_t read_chunk = 65536;
+constexpr std::size_t read_chunk = byte_queue::read_chunk;
 // Reads per readiness report, so that one busy peer cannot starve others.
 constexpr int reads_per_event = 4;
 constexpr long long connect_timeout_milliseconds = 10000;
 
 const char* outcome_name(bool commit) { return commit ? "commit" : "abort"; }
+
+// Reads and drops what a peer sent and the gateway will not read (up to a
+// bound), so that closing the socket ends the stream in order: with bytes
+// still unread, the close would reset the connection instead, and the
+// peer could see the reset where it expects the end after the notice.
+void discard_unread(int fd)
+{
+    constexpr int most_reads = 16;
+    char dropped[4096];
+    for (int round = 0; round < most_reads; ++round)
+        if (::recv(fd, dropped, sizeof dropped, MSG_DONTWAIT) <= 0)
+            return;
+}
 
 }  // namespace
 
@@ -110,7 +123,7 @@ void relay::read_side(side which)
     const int fd = client ? client_fd_ : backend_fd_;
     byte_queue& into = client ? client_in_ : backend_in_;
     for (int round = 0; round < reads_per_event && fd >= 0 && can_read(which); ++round) {
-        const ssize_t got = into.read_from(fd, read_chunk);
+        const ssize_t got = into.read_from(fd);
         if (got > 0)
             continue;
         if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
@@ -208,7 +221,13 @@ void relay::process_backend_input()
         const frame next = frame_message(backend_in_.view(), context_.settings.max_message);
         if (next.state == frame::status::need_more)
             return;
-        if (next.state != frame::status::complete) {
+        if (next.state == frame::status::too_long) {
+            backend_failed("the directory announced a message of " + std::to_string(next.length) +
+                           " bytes, more than the limit of " +
+                           std::to_string(context_.settings.max_message));
+            return;
+        }
+        if (next.state == frame::status::malformed) {
             backend_failed("the directory sent a message the gateway cannot read");
             return;
         }
@@ -479,6 +498,8 @@ void relay::close_side(side which)
     if (fd < 0)
         return;
     owner_.forget(fd);
+    if (which == side::client)
+        discard_unread(fd);
     ::close(fd);
     fd = -1;
     if (which == side::client) {
