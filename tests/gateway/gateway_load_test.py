@@ -43,6 +43,13 @@ def search_request(message_id, base, scope=1):
                                              wire.octets("cn", 0x87) + wire.sequence()))
 
 
+# What a sanitizer build's runtime keeps of the gateway's memory besides the
+# gateway itself (AddressSanitizer's quarantine of freed blocks, which the
+# tests bound with ASAN_OPTIONS, ThreadSanitizer's shadow): added to every
+# memory tolerance below.  0 without a sanitizer.
+SANITIZER_MEMORY_KIB = int(os.environ.get("GATEWAY_SANITIZER_MEMORY_KIB", "0"))
+
+
 def log_count(gateway, text):
     return sum(text in line for line in gateway.lines)
 
@@ -78,12 +85,12 @@ def loadgen_flags():
           "help")
 
 
-def loadgen(uri, *arguments):
+def loadgen(uri, *arguments, environment=None):
     """Runs the load generator as the directory's root under ou=people:
     (status, report lines without the first, standard error)."""
     run = subprocess.run([LOADGEN, "--uri", uri, "--bind-dn", ADMIN, "--password", PASSWORD,
                           "--base", PEOPLE, *arguments], capture_output=True, text=True,
-                         timeout=120)
+                         timeout=120, env=dict(os.environ, **(environment or {})))
     return run.returncode, run.stdout.splitlines()[1:], run.stderr
 
 
@@ -137,7 +144,11 @@ def loadgen_runs():
                            "dn"], capture_output=True, text=True, timeout=30)
     check((left.returncode, left.stdout), (0, ""), "subtrees left behind")
     with wire.Gateway(GATEWAY, "ldap://127.0.0.1:1/") as gateway:
-        status, report, errors = loadgen(gateway.uri, "--transactions", "1")
+        # Debian's libldap 2.5.13 leaks the Notice of Disconnection it
+        # receives (the message and its text, allocated in ldap_result):
+        # not the load generator's to free, so the leak check is off here.
+        status, report, errors = loadgen(gateway.uri, "--transactions", "1",
+                                         environment={"ASAN_OPTIONS": "detect_leaks=0"})
         check((status, report, errors), (1, [], "transys-loadgen: %s: cannot bind as %s: 52 "
                                                "Server is unavailable\n" % (gateway.uri, ADMIN)),
               "a directory out of reach")
@@ -240,9 +251,8 @@ def soak_round(gateway, seconds, prefix):
 # memory then moved by less than 32 KiB.  The soak runs some 30 000
 # transactions, most of them refused starts, so a leak of 32 bytes on any
 # of their paths, or of a 64 KiB buffer on a tenth of the 200 connections,
-# crosses the tolerance.  The sanitizer builds set their own: AddressSanitizer
-# keeps freed blocks in quarantine, ThreadSanitizer grows shadow memory.
-SOAK_MEMORY_TOLERANCE_KIB = int(os.environ.get("GATEWAY_SOAK_MEMORY_TOLERANCE_KIB", "1024"))
+# crosses the tolerance.
+SOAK_MEMORY_TOLERANCE_KIB = 1024
 
 
 def soak():
@@ -270,7 +280,8 @@ def soak():
         grown = resident_kib(pid) - memory
         print("soak: resident memory %d KiB after the warm-up, %+d KiB after the soak"
               % (memory, grown))
-        check(grown <= SOAK_MEMORY_TOLERANCE_KIB, True, "memory grown by %d KiB" % grown)
+        check(grown <= SOAK_MEMORY_TOLERANCE_KIB + SANITIZER_MEMORY_KIB, True,
+              "memory grown by %d KiB" % grown)
 
         kinds = {}
         for outcome, _ in outcomes:
@@ -435,7 +446,8 @@ def slow_client():
         check(statistics(gateway), (1, 0), "statistics")
         grown = resident_kib(pid) - memory
         print("slow client: resident memory %d KiB, %+d KiB while 16 MiB wait" % (memory, grown))
-        check(grown <= SLOW_CLIENT_MEMORY_KIB, True, "memory grown by %d KiB" % grown)
+        check(grown <= SLOW_CLIENT_MEMORY_KIB + SANITIZER_MEMORY_KIB, True,
+              "memory grown by %d KiB" % grown)
         answers = [quiet.receive() for _ in range(BIG_ENTRIES + 1)]
         check([(answer["id"], answer["op"]) for answer in answers],
               [(2, 0x64)] * BIG_ENTRIES + [(2, 0x65)], "every entry, then the end")

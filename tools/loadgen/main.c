@@ -14,6 +14,7 @@
 #include "tools/loadgen/run_subtree.h"
 #include "tools/loadgen/worker.h"
 
+#include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -124,6 +125,10 @@ int main(int argc, char** argv)
     long removed;
     int status, code;
 
+    /* A connection the server closes must end as an error of its own,
+     * not the process: libldap writes (an unbind, say) without
+     * MSG_NOSIGNAL. */
+    signal(SIGPIPE, SIG_IGN);
     switch (loadgen_parse_flags(argc, argv, &flags, error, sizeof error)) {
     case 0:
         break;
