@@ -124,6 +124,11 @@ void relay::read_side(side which)
     byte_queue& into = client ? client_in_ : backend_in_;
     for (int round = 0; round < reads_per_event && fd >= 0 && can_read(which); ++round) {
         const ssize_t got = into.read_from(fd);
+        // A short read took all there was: another would only fail with
+        // EAGAIN, a system call per message for nothing.  Whatever comes
+        // next is reported by the next epoll_wait.
+        if (got > 0 && static_cast<std::size_t>(got) < read_chunk)
+            return;
         if (got > 0)
             continue;
         if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
