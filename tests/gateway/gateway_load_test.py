@@ -130,6 +130,23 @@ def loadgen_runs():
             "  abort 0 Success: 3",
             "cleanup: 1 entries deleted"], "report past the limit")
         check(gateway.stop(), 0, "exit status")
+    with wire.Gateway(GATEWAY, URI, "--maxnum", "1") as gateway:
+        # Two connections, one transaction at a time: how the ten split
+        # between committed and refused varies, how they add up does not.
+        status, report, errors = loadgen(gateway.uri, "--connections", "2",
+                                         "--transactions", "10", "--updates", "1")
+        check((status, errors), (0, ""), "run against the limit")
+        committed, refused = map(int, re.match(
+            r"run: [\d.]+ s, (\d+) transactions committed, (\d+) not committed$",
+            report[0]).groups())
+        check(committed + refused, 10, "transactions in all")
+        expected = ["  start 0 Success: %d" % committed]
+        if refused:
+            expected.append("  start 4 Size limit exceeded: %d" % refused)
+        expected += ["  add 0 Success: %d" % committed, "  end 0 Success: %d" % committed]
+        check(report[4:-1], expected, "results against the limit")
+        check(log_count(gateway, "transaction refused: 4 " + LIMIT_TEXT), refused, "refusals")
+        check(gateway.stop(), 0, "exit status")
     status, report, errors = loadgen(URI, "--connections", "3", "--seconds", "1",
                                      "--operation", "modify", "--updates", "4")
     check((status, errors), (0, ""), "timed run")
