@@ -265,9 +265,10 @@ def soak_round(gateway, seconds, prefix):
 # after a warm-up round of the same clients, which brings the allocator's
 # arenas (one per I/O thread), the thread stacks and the registry's tables
 # to their working size; across further rounds of 10 seconds the resident
-# memory then moved by less than 32 KiB.  The soak runs some 30 000
-# transactions, most of them refused starts, so a leak of 32 bytes on any
-# of their paths, or of a 64 KiB buffer on a tenth of the 200 connections,
+# memory then moved by less than 32 KiB.  The soak runs some 32 000
+# transactions, all but about a thousand of them refused starts, and some
+# 600 commits: a leak of 40 bytes on every start's path, of 2 KiB on the
+# commit's, or of a 64 KiB buffer on a tenth of the 200 connections
 # crosses the tolerance.
 SOAK_MEMORY_TOLERANCE_KIB = 1024
 
@@ -304,10 +305,8 @@ def soak():
         for outcome, _ in outcomes:
             kinds[outcome] = kinds.get(outcome, 0) + 1
         print("soak: %s" % sorted(kinds.items()))
-        for kind in ["committed", "aborted", "timed out", "refused 4"]:
-            check(kinds.get(kind, 0) > 0, True, "some transactions " + kind)
-        check(sorted(kinds), sorted(k for k in ["committed", "aborted", "timed out", "refused 4"]
-                                    if k in kinds), "only these outcomes")
+        # Every outcome happens, and no other (no failed commit, no 68).
+        check(sorted(kinds), ["aborted", "committed", "refused 4", "timed out"], "outcomes")
         check(log_count(gateway, "transaction ended: commit, result 0"), kinds["committed"],
               "commits logged")
         check(log_count(gateway, "transaction timed out"), kinds["timed out"], "time-outs logged")
