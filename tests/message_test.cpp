@@ -22,18 +22,17 @@ const std::string v40(40, 'v'), ref = "[v[=v=VAR=v=]v]";
 // text) and printed area.  When substitutions make the text longer, both
 // areas grow by the same room and the block is 4 times one of them.  The
 // host is offered half the block, and a longer printed text is cut to fit.
+// The message fuzz target's seeds hold the blocks' boundaries.
 TEST(message, block_and_room_offered) {
-    const std::string f100(100, 'f'), long_print(9000, 'p'), t(2047, 't');
+    const std::string long_print(9000, 'p'), t(2047, 't');
     std::string twice = "[v[" + v40 + "]v]" + ref + "-" + ref;  // 127 characters: 128 bytes
     twice += std::string(127 - twice.size(), '.');
     const std::string example = "[v[cn=x]v]Entry " + ref + " has [p[3]p] values";
     const struct { std::string text; const char* file; unsigned int block, offered; std::string shown = "";
                    unsigned int growth = 0; }
         rows[] = {
-        {"", nullptr, 32, 16},        {"", "", 32, 16},         {t.substr(0, 7), nullptr, 32, 16},
-        {t.substr(0, 8), nullptr, 64, 32},                      {t.substr(0, 5), "abc", 64, 32},
-        {t.substr(0, 923), f100.c_str(), 4096, 2048},           {t.substr(0, 924), f100.c_str(), 8192, 4096},
-        {t, nullptr, 12288, 6144},    {example, "abc", 256, 128, "Entry cn=x has 3 values"},
+        {"", nullptr, 32, 16},        {t, nullptr, 12288, 6144},
+        {example, "abc", 256, 128, "Entry cn=x has 3 values"},
         // 131 characters after substitution; the room is reckoned with
         // 12 characters taken out per reference, the least a reference takes.
         {twice, nullptr, 552, 276, v40 + "-" + v40 + std::string(50, '.'), 10},
