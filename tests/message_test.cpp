@@ -1,12 +1,11 @@
-// Catalogue messages: the block and the room offered to the host, and
-// logging through the host message service.  The marker rules are checked
-// by the message fuzz target's model, over its committed seeds in every
-// configuration.
+// Catalogue messages: the block and the room offered to the host.  The
+// marker rules and logging through the host message service (selectors,
+// numbers, file names, inserts, the text behind the default name) are
+// checked by the message fuzz target's model, over its committed seeds in
+// every configuration.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "libutils/csgl/csgl_message.hpp"
@@ -14,7 +13,6 @@
 
 namespace {
 
-using strings = std::vector<std::string>;
 const std::string v40(40, 'v'), ref = "[v[=v=VAR=v=]v]";
 
 // The block is 4 times the rounded need of file name, one byte and text,
@@ -53,49 +51,6 @@ TEST(message, block_and_room_offered) {
         EXPECT_EQ(calls[1].capacity, r.offered);
         EXPECT_EQ(body->printed, long_print.substr(0, r.offered - 1));
         EXPECT_EQ(m.msg_string(), r.shown.empty() ? r.text : r.shown);  // empty: the text itself
-    }
-}
-
-// The selectors reach the host swapped; positive numbers come with the file
-// name (a default when there is none, cut from the printed text) and line,
-// negative ones as their magnitude with the inserts only.
-TEST(message, log) {
-    // With it the text has 75 characters: a block of 512 for every file below.
-    const std::string text = "[v[cn=x]v][p[a]p] " + ref + " and a text long enough for a larger block";
-    const struct { int number; const char *file, *host_text, *name, *printed; } rows[] = {
-        {2, "src/x.cpp", "x ldap modify: hi", "src/x.cpp", "x ldap modify: hi"},
-        {1, nullptr, "x ldap modify: hello", "ldap modify", "hello"},
-        {1, "", "x ldap modify: hello", "ldap modify", "hello"},
-        {1, nullptr, "ldap modify: a ldap modify: b", "ldap modify", "a ldap modify: b"},
-        {1, nullptr, "ldap modify:no blank", "ldap modify", "ldap modify:no blank"},
-        {1, "", "ends in ldap modify: ", "ldap modify", ""},
-        {-153, "f.cpp", "The limit.", "", "The limit."},
-        {-153, nullptr, "x ldap modify: y", "", "x ldap modify: y"},
-        {0, "f.cpp", "x", "", ""},  // nothing at all
-    };
-    strings inserts{"a", "cn=x"};
-    inserts.resize(10, "<null>");
-    for (const auto& r : rows) {
-        SCOPED_TRACE(std::to_string(r.number) + " " + r.host_text);
-        host_session s;
-        set_insert_layout(r.number > 0 ? insert_layout::name_line_params : insert_layout::params);
-        set_printed_text(r.host_text);
-        csgl_message m(text.c_str(), r.number, r.file, 42);
-        // Twice: each log formats afresh from the start of the printed area.
-        m.log(8, 5);
-        const char* const view = m.representation()->printed;
-        EXPECT_STREQ(view, r.printed);
-        m.log(8, 5);
-        EXPECT_EQ(m.representation()->printed, view);
-        const std::vector<message_call> calls = recorded_messages();
-        ASSERT_EQ(calls.size(), r.number ? 4u : 0u);
-        for (std::size_t i = 0; i < calls.size(); ++i) {
-            const message_call& c = calls[i];
-            EXPECT_EQ(std::tie(c.printed, c.selector1, c.selector2, c.number, c.capacity, c.int_insert,
-                               c.name, c.params),
-                      std::make_tuple(i % 2 == 0, 5, 8, std::abs(r.number), i % 2 ? 256u : 0u,
-                                      r.number > 0 ? 42 : 0, std::string(r.name), inserts)) << i;
-        }
     }
 }
 
