@@ -1,5 +1,7 @@
 #include "tests/support/host_recorder.hpp"
 
+#include <gtest/gtest.h>
+
 #include <cstdio>
 #include <mutex>
 #include <tuple>
@@ -61,7 +63,9 @@ unsigned int trcEvents = 0;
 int trcInit(void) { return locked([] { return ++host.init_calls, 0; }); }
 
 int trcWriteRec(unsigned long type, unsigned long id, const void* object, unsigned long length,
-                const void* data, unsigned long, unsigned long, unsigned long, unsigned long) {
+                const void* data, unsigned long unused1, unsigned long unused2,
+                unsigned long unused3, unsigned long unused4) {
+    EXPECT_EQ(unused1 | unused2 | unused3 | unused4, 0ul) << "arguments documented as 0";
     const char* bytes = static_cast<const char*>(data);
     trace_record record{type, id, object, bytes != nullptr, ""};
     if (bytes) record.data.assign(bytes, length);
