@@ -14,80 +14,11 @@ import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "../../tools/gateway/python"))
 import gateway_session as wire  # noqa: E402
+from gateway_checks import (URI, PEOPLE, LIMIT_TEXT, check, person, ldapmodify,  # noqa: E402
+                            people, bound_client, raw_client, start_with,
+                            expect_disconnection, client_text)
 
 GATEWAY = sys.argv[1]
-URI = os.environ.get("DIRECTORY_URI", "")
-BASE = os.environ.get("DIRECTORY_BASE", "")
-ADMIN = os.environ.get("DIRECTORY_ADMIN", "")
-PASSWORD = os.environ.get("DIRECTORY_PASSWORD", "")
-PEOPLE = "ou=people," + BASE
-LIMIT_TEXT = "The number of transaction exceeds limit"
-
-
-def check(actual, expected, what):
-    if actual != expected:
-        raise AssertionError("%s: expected %r, got %r" % (what, expected, actual))
-
-
-def person(cn):
-    return "dn: cn=%s,%s\nchangetype: add\nobjectClass: person\ncn: %s\nsn: %s\n\n" % (
-        cn, PEOPLE, cn, cn)
-
-
-def ldapmodify(uri, ldif, transaction="commit"):
-    return subprocess.run(
-        ["ldapmodify", "-x", "-H", uri, "-D", ADMIN, "-w", PASSWORD, "-E", "txn=" + transaction],
-        input=ldif, capture_output=True, text=True, timeout=30)
-
-
-def people(uri):
-    """The cn of every person under ou=people, sorted."""
-    found = subprocess.run(
-        ["ldapsearch", "-x", "-LLL", "-H", uri, "-b", PEOPLE, "(objectClass=person)", "cn"],
-        capture_output=True, text=True, timeout=30)
-    check(found.returncode, 0, "ldapsearch " + found.stderr)
-    return sorted(line[4:] for line in found.stdout.splitlines() if line.startswith("cn: "))
-
-
-def bound_client(uri):
-    import ldap
-    client = ldap.initialize(uri)
-    client.set_option(ldap.OPT_NETWORK_TIMEOUT, 10)
-    client.set_option(ldap.OPT_TIMEOUT, 10)
-    client.simple_bind_s(ADMIN, PASSWORD)
-    return client
-
-
-def raw_client(uri):
-    """A raw client bound as the directory's root: slapd lets no anonymous
-    client start a transaction."""
-    client = wire.RawClient(uri)
-    check(client.request(wire.bind_request(99, ADMIN, PASSWORD))["code"], 0, "bind")
-    return client
-
-
-def start_with(client):
-    """A Start Transaction through python3-ldap: (code, text)."""
-    import ldap
-    from ldap.extop import ExtendedRequest
-    try:
-        client.extop_s(ExtendedRequest(wire.START_TRANSACTION, None))
-        return 0, ""
-    except ldap.LDAPError as error:
-        return error.args[0]["result"], error.args[0].get("info", "")
-
-
-def expect_disconnection(client, code, text):
-    notice = client.receive()
-    check((notice["id"], notice["op"], notice["name"]), (0, 0x78, wire.NOTICE_OF_DISCONNECTION),
-          "notice")
-    check((notice["code"], notice["diagnostic"]), (code, text), "notice result")
-    check(client.receive(), None, "connection closed after the notice")
-
-
-def client_text(client):
-    host, port = client.sock.getsockname()
-    return "client %s:%d" % (host, port)
 
 
 # ---- cases ----------------------------------------------------------------

@@ -51,6 +51,10 @@ TEST(Framing, HostileHeaders)
         { "indefinite length", bytes({ 0x30, 0x80, 0x02, 0x01, 0x01, 0, 0 }), frame::status::malformed, 0 },
         { "nine length octets", bytes({ 0x30, 0x89, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0 }),
           frame::status::malformed, 0 },
+        { "127 length octets, told by the second byte", bytes({ 0x30, 0xff }),
+          frame::status::malformed, 0 },
+        { "indefinite length, told by the second byte", bytes({ 0x30, 0x80 }),
+          frame::status::malformed, 0 },
         { "short header", bytes({ 0x30, 0x84, 0x00 }), frame::status::need_more, 0 },
         { "a lone tag", bytes({ 0x30 }), frame::status::need_more, 0 },
     };

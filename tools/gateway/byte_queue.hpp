@@ -36,17 +36,20 @@ public:
         }
     }
 
-    // Reads at most `most` bytes from `fd` onto the end: read(2)'s result.
-    ssize_t read_from(int fd, std::size_t most)
+    // Reads at most `read_chunk` bytes from `fd` onto the end: read(2)'s
+    // result.  The bytes land on the stack first, so the queue only ever
+    // grows by what arrived: an idle connection holds no read buffer.
+    static constexpr std::size_t read_chunk = 65536;
+    ssize_t read_from(int fd)
     {
-        const std::size_t before = bytes_.size();
-        bytes_.resize(before + most);
-        const ssize_t got = ::read(fd, bytes_.data() + before, most);
-        bytes_.resize(before + (got > 0 ? static_cast<std::size_t>(got) : 0));
+        char chunk[read_chunk];
+        const ssize_t got = ::read(fd, chunk, sizeof chunk);
+        if (got > 0)
+            append(std::string_view(chunk, static_cast<std::size_t>(got)));
         return got;
     }
 
-    // Empties the queue; the room a large message took is given back.
+    // Empties the queue; more room than small messages need is given back.
     void clear()
     {
         bytes_.clear();
@@ -57,7 +60,7 @@ public:
 
 private:
     static constexpr std::size_t compact_from = 65536;
-    static constexpr std::size_t keep_at_most = 1 << 20;
+    static constexpr std::size_t keep_at_most = 16384;
     std::vector<char> bytes_;
     std::size_t head_ = 0;
 };

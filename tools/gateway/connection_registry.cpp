@@ -17,9 +17,11 @@ void connection_registry::add(connection_record& record, io_thread& owner)
 
 int connection_registry::register_transaction(connection_record& record, std::string* refusal)
 {
-    const std::lock_guard<std::mutex> lock(library_error_mutex_);
+    const std::lock_guard<std::mutex> lock(library_mutex_);
     const int result = tran_api_create_transaction(&record.connection);
-    if (result != 0) {
+    if (result == TRAN_API_SUCCESS) {
+        registered_.insert(record.connection.conn_id);
+    } else {
         *refusal = tran_api_system_err();
         if (!refusal->empty() && refusal->back() == '\n')
             refusal->pop_back();
@@ -29,8 +31,15 @@ int connection_registry::register_transaction(connection_record& record, std::st
 
 void connection_registry::end_transaction(int conn_id)
 {
-    const std::lock_guard<std::mutex> lock(library_error_mutex_);
-    tran_api_delete_transaction(conn_id);
+    const std::lock_guard<std::mutex> lock(library_mutex_);
+    end_transaction_locked(conn_id);
+}
+
+void connection_registry::end_transaction_locked(int conn_id)
+{
+    // 0 also when there was none; otherwise the table is unchanged.
+    if (tran_api_delete_transaction(conn_id) == TRAN_API_SUCCESS)
+        registered_.erase(conn_id);
 }
 
 void connection_registry::remove(const connection_record& record, bool may_be_registered)
@@ -44,7 +53,13 @@ void connection_registry::remove(const connection_record& record, bool may_be_re
 void connection_registry::sweep(long now, const timeout_handler& on_timed_out)
 {
     const std::lock_guard<std::mutex> lock(mutex_);
-    tran_api_conn_list* const swept = tran_api_timeout_transactions(now);
+    tran_api_conn_list* swept = nullptr;
+    {
+        const std::lock_guard<std::mutex> library(library_mutex_);
+        swept = tran_api_timeout_transactions(now);
+        for (const tran_api_conn_list* node = swept; node != nullptr; node = node->next)
+            registered_.erase(node->conn->conn_id);
+    }
     for (const tran_api_conn_list* node = swept; node != nullptr; node = node->next) {
         const auto found = entries_.find(node->conn->conn_id);
         if (found != entries_.end())
@@ -52,6 +67,13 @@ void connection_registry::sweep(long now, const timeout_handler& on_timed_out)
                          found->second.record->transaction_serial.load());
     }
     tran_api_conn_list_delete(swept);
+}
+
+connection_registry::statistics connection_registry::count() const
+{
+    const std::lock_guard<std::mutex> lock(mutex_);
+    const std::lock_guard<std::mutex> library(library_mutex_);
+    return statistics{ entries_.size(), registered_.size() };
 }
 
 }  // namespace gateway

@@ -12,6 +12,7 @@
 #include <mutex>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 
 namespace gateway {
 
@@ -39,8 +40,17 @@ struct connection_record {
 // forgotten, so every pointer the sweep hands back is alive while it is
 // read.  Registering a transaction needs no such lock: the record exists
 // then.  Thread-safe.
+//
+// It also mirrors the library's table: the connections whose registration
+// the library accepted and has not removed since (by a removal or a
+// sweep), counted for the gateway's statistics.
 class connection_registry {
 public:
+    struct statistics {
+        std::size_t connections;   // records added and not yet removed
+        std::size_t transactions;  // registrations in the library's table
+    };
+
     // Called for each timed-out connection, with the registry locked: it must
     // only post work to `owner`.
     using timeout_handler =
@@ -58,18 +68,26 @@ public:
     // Sweeps the library's table at `now` and reports each connection whose
     // transaction timed out.
     void sweep(long now, const timeout_handler& on_timed_out);
+    statistics count() const;
 
 private:
+    // With library_mutex_ held.
+    void end_transaction_locked(int conn_id);
+
     struct entry {
         connection_record* record;
         io_thread* owner;
     };
-    std::mutex mutex_;
+    mutable std::mutex mutex_;
     std::unordered_map<int, entry> entries_;
-    // The library's last-error text belongs to whichever thread failed
-    // last: every call that may replace it, with the reading of it, holds
-    // this (taken after mutex_ when both are).
-    std::mutex library_error_mutex_;
+    // Every call that changes the library's table holds this, together
+    // with the change of `registered_`, so that the mirror never differs
+    // from the table between two calls; so does every call that may
+    // replace the library's last-error text (which belongs to whichever
+    // thread failed last), with the reading of it.  Taken after mutex_
+    // when both are.
+    mutable std::mutex library_mutex_;
+    std::unordered_set<int> registered_;
 };
 
 }  // namespace gateway

@@ -252,9 +252,17 @@ frame frame_message(std::string_view bytes, std::size_t max_length)
                      ? frame::status::need_more
                      : frame::status::malformed,
                  0 };
-    const peek_result found = peek(bytes);
     if (static_cast<unsigned char>(bytes[0]) != LBER_SEQUENCE)
         return { frame::status::malformed, 0 };
+    // An indefinite length, or a long one in more octets than liblber
+    // reads, is never a message: known from the second byte, without
+    // waiting for the octets it announces.
+    const unsigned char first_length_octet = static_cast<unsigned char>(bytes[1]);
+    const std::size_t length_octets = first_length_octet & 0x7f;
+    if ((first_length_octet & 0x80) != 0 &&
+        (length_octets == 0 || length_octets > sizeof(ber_len_t)))
+        return { frame::status::malformed, 0 };
+    const peek_result found = peek(bytes);
     if (found.announced > max_length)
         return { frame::status::too_long, static_cast<std::size_t>(found.announced) };
     if (found.tag != LBER_DEFAULT)

@@ -77,7 +77,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "transys-gateway: %s\n", error.c_str());
         return 1;
     }
-    if (tran_api_system_init() != 0) {
+    if (tran_api_system_init() != TRAN_API_SUCCESS) {
         std::fprintf(stderr, "transys-gateway: %s", tran_api_system_err());
         return 1;
     }
@@ -86,11 +86,13 @@ int main(int argc, char** argv)
     tran_api_set_tlimit(settings.tlimit);
 
     // Every thread inherits this mask: the signals reach sigwait alone.
-    sigset_t stop_signals;
-    sigemptyset(&stop_signals);
-    sigaddset(&stop_signals, SIGINT);
-    sigaddset(&stop_signals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
+    // SIGUSR1 asks for the statistics line.
+    sigset_t handled_signals;
+    sigemptyset(&handled_signals);
+    sigaddset(&handled_signals, SIGINT);
+    sigaddset(&handled_signals, SIGTERM);
+    sigaddset(&handled_signals, SIGUSR1);
+    pthread_sigmask(SIG_BLOCK, &handled_signals, nullptr);
     signal(SIGPIPE, SIG_IGN);
 
     std::vector<std::unique_ptr<gateway::io_thread>> io_threads;
@@ -114,7 +116,15 @@ int main(int argc, char** argv)
     std::fflush(stdout);
 
     int received = 0;
-    sigwait(&stop_signals, &received);
+    for (;;) {
+        if (sigwait(&handled_signals, &received) != 0)
+            continue;
+        if (received != SIGUSR1)
+            break;
+        const gateway::connection_registry::statistics now = context->registry.count();
+        gateway::log_line("statistics: %zu connections open, %zu transactions registered",
+                          now.connections, now.transactions);
+    }
     gateway::log_line("stopping on %s", received == SIGINT ? "SIGINT" : "SIGTERM");
     accepting.stop();
     sweeping.stop();

@@ -3,6 +3,7 @@
 #include "tools/gateway/gateway_context.hpp"
 #include "tools/gateway/gateway_log.hpp"
 #include "tools/gateway/io_thread.hpp"
+#include "libtransys/tran_api.h"
 
 #include <ldap.h>
 
@@ -18,12 +19,25 @@
 namespace gateway {
 namespace {
 
-constexpr std::size_t read_chunk = 65536;
+constexpr std::size_t read_chunk = byte_queue::read_chunk;
 // Reads per readiness report, so that one busy peer cannot starve others.
 constexpr int reads_per_event = 4;
 constexpr long long connect_timeout_milliseconds = 10000;
 
 const char* outcome_name(bool commit) { return commit ? "commit" : "abort"; }
+
+// Reads and drops what a peer sent and the gateway will not read (up to a
+// bound), so that closing the socket ends the stream in order: with bytes
+// still unread, the close would reset the connection instead, and the
+// peer could see the reset where it expects the end after the notice.
+void discard_unread(int fd)
+{
+    constexpr int most_reads = 16;
+    char dropped[4096];
+    for (int round = 0; round < most_reads; ++round)
+        if (::recv(fd, dropped, sizeof dropped, MSG_DONTWAIT) <= 0)
+            return;
+}
 
 }  // namespace
 
@@ -110,7 +124,12 @@ void relay::read_side(side which)
     const int fd = client ? client_fd_ : backend_fd_;
     byte_queue& into = client ? client_in_ : backend_in_;
     for (int round = 0; round < reads_per_event && fd >= 0 && can_read(which); ++round) {
-        const ssize_t got = into.read_from(fd, read_chunk);
+        const ssize_t got = into.read_from(fd);
+        // A short read took all there was: another would only fail with
+        // EAGAIN, a system call per message for nothing.  Whatever comes
+        // next is reported by the next epoll_wait.
+        if (got > 0 && static_cast<std::size_t>(got) < read_chunk)
+            return;
         if (got > 0)
             continue;
         if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
@@ -208,7 +227,13 @@ void relay::process_backend_input()
         const frame next = frame_message(backend_in_.view(), context_.settings.max_message);
         if (next.state == frame::status::need_more)
             return;
-        if (next.state != frame::status::complete) {
+        if (next.state == frame::status::too_long) {
+            backend_failed("the directory announced a message of " + std::to_string(next.length) +
+                           " bytes, more than the limit of " +
+                           std::to_string(context_.settings.max_message));
+            return;
+        }
+        if (next.state == frame::status::malformed) {
             backend_failed("the directory sent a message the gateway cannot read");
             return;
         }
@@ -276,14 +301,14 @@ void relay::start_transaction(const request& start, std::string_view message)
         record_->connection.txn_stamp = monotonic_seconds();
     std::string refusal;
     int result = context_.registry.register_transaction(*record_, &refusal);
-    if (result == 0 && running) {
+    if (result == TRAN_API_SUCCESS && running) {
         // The sweep removed the running transaction a moment ago and its
         // abort is on its way: the directory would answer busy too.
         context_.registry.end_transaction(conn_id());
         result = LDAP_BUSY;
         refusal = "the connection's transaction is being aborted";
     }
-    if (result != 0) {
+    if (result != TRAN_API_SUCCESS) {
         log_line("%s: transaction refused: %d %s", record_->text.c_str(), result, refusal.c_str());
         send_to_client(build_extended_response(start.message_id, result, refusal, nullptr, nullptr));
         return;
@@ -479,6 +504,8 @@ void relay::close_side(side which)
     if (fd < 0)
         return;
     owner_.forget(fd);
+    if (which == side::client)
+        discard_unread(fd);
     ::close(fd);
     fd = -1;
     if (which == side::client) {
