@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <mutex>
 #include <tuple>
 
@@ -99,12 +101,6 @@ int PrintDebugVa(unsigned long level, const char* format, va_list args) {
 
 }  // extern "C"
 
-std::int32_t trace_record::code() const {
-    std::int32_t value = 0;
-    if (data.size() == sizeof value) data.copy(reinterpret_cast<char*>(&value), sizeof value);
-    return value;
-}
-
 trace_record coded(unsigned long type, unsigned long id, const void* object, std::int32_t code) {
     return {type, id, object, true, std::string(reinterpret_cast<const char*>(&code), sizeof code)};
 }
@@ -126,11 +122,10 @@ bool operator==(const trace_record& a, const trace_record& b) { return fields(a)
 std::ostream& operator<<(std::ostream& out, const trace_record& record) {
     char head[64];
     std::snprintf(head, sizeof head, "%08lx %08lx %p ", record.type, record.id, record.object);
-    const unsigned long kind = (record.type >> 16) & 0xFF;
     if (!record.has_data) return out << head << "-";
-    if ((kind == 0x21 || kind == 0x0B) && record.data.size() == 4)
-        return out << head << "code=" << record.code();
-    return out << head << '"' << record.data << '"';
+    std::int32_t code = 0;
+    std::memcpy(&code, record.data.data(), std::min(record.data.size(), sizeof code));
+    return out << head << '"' << record.data << "\" (as a code " << code << ")";
 }
 
 std::vector<trace_record> recorded_traces() { return locked([] { return host.traces; }); }
