@@ -91,15 +91,25 @@ TEST(TraceService, WritesOneWholeLinePerRecord) {
     EXPECT_EQ(expected, lines);
 }
 
-// The ids the library writes are named from its registry (the first and
-// last function, a class, a function of a class with a trace point of its
-// own, or without one); the low byte is a sub-number.
+// The ids the library writes, named from its registry: the documented id of
+// every traced class and of every function with records of its own (those
+// of the transaction interface too), or of a class's function without one;
+// the low byte is a sub-number.
 TEST(TraceService, NamesTheFunctionOrClassOfEachId) {
     const std::pair<unsigned long, const char*> names[] = {
         {0x3C020100, "tran_api_system_init"}, {0x3C021100, "tran_api_system_err"},
-        {0x3C020DFF, "tran_api_timeout_transactions+0xff"}, {0x14170000, "csgl_sync_sema_shared"},
-        {0x14030C00, "csgl_file::size"}, {0x14030500, "csgl_file::0x05"},
-        {0x14030801, "csgl_file::read+0x01"}, {0x141B0107, "exc_t::exc_t+0x07"},
+        {0x3C020DFF, "tran_api_timeout_transactions+0xff"},
+        {0x14030000, "csgl_file"}, {0x14080000, "csgl_output_file"},
+        {0x14110000, "csgl_sync_value"}, {0x14120000, "csgl_sync_lock_private"},
+        {0x14130000, "csgl_sync_lock_shared"}, {0x14140000, "csgl_sync_monitor"},
+        {0x14160000, "csgl_sync_sema_private"}, {0x14170000, "csgl_sync_sema_shared"},
+        {0x141B0000, "exc_t"}, {0x14030100, "csgl_file::append"},
+        {0x14030300, "csgl_file::copy"}, {0x14030600, "csgl_file::flush"},
+        {0x14030900, "csgl_file::remove"}, {0x14030A00, "csgl_file::rename"},
+        {0x14030B00, "csgl_file::seek"}, {0x14030C00, "csgl_file::size"},
+        {0x14031000, "csgl_file::truncate"}, {0x14031100, "csgl_file::write"},
+        {0x14080400, "csgl_output_file::std_error"}, {0x141B0107, "exc_t::exc_t+0x07"},
+        {0x14030500, "csgl_file::0x05"}, {0x14030801, "csgl_file::read+0x01"},
         // The debug level a global formatter writes as the id: that value only.
         {0xC8110000, "debug_text"},
         // Not ids of the library: no such function, class or component.
