@@ -50,6 +50,9 @@ int messages_printed = 0;
 bool message_under_mutex = false;
 char last_debug[256];
 
+long frees = 0;              // calls of free
+int destroy_result = -1;     // what the last pthread_mutex_destroy answered
+
 }  // namespace
 
 extern "C" {
@@ -62,6 +65,8 @@ void* __interceptor_malloc(std::size_t size) __attribute__((weak));
 void* __interceptor_calloc(std::size_t count, std::size_t size) __attribute__((weak));
 void* __libc_malloc(std::size_t size);
 void* __libc_calloc(std::size_t count, std::size_t size);
+void __interceptor_free(void* p) __attribute__((weak));
+void __libc_free(void* p);
 
 void* malloc(std::size_t size) noexcept {
     if (fails_now()) return nullptr;
@@ -73,6 +78,17 @@ void* calloc(std::size_t count, std::size_t size) noexcept {
     if (fails_now()) return nullptr;
     return __interceptor_calloc != nullptr ? __interceptor_calloc(count, size)
                                            : __libc_calloc(count, size);
+}
+
+void free(void* p) noexcept {
+    ++frees;
+    __interceptor_free != nullptr ? __interceptor_free(p) : __libc_free(p);
+}
+
+int pthread_mutex_destroy(pthread_mutex_t* mutex) {
+    static int (*const destroy)(pthread_mutex_t*) =
+        reinterpret_cast<int (*)(pthread_mutex_t*)>(dlsym(RTLD_NEXT, "pthread_mutex_destroy"));
+    return destroy_result = destroy(mutex);
 }
 
 int pthread_mutex_lock(pthread_mutex_t* mutex) {
@@ -277,7 +293,9 @@ TEST(allocation_failure, transactions) {
         {"list node", nullptr, [&] { list = tran_api_conn_list_new(&a); },
          [&](bool failed) {
              EXPECT_EQ(list == nullptr, failed);
+             const long before = frees;
              tran_api_conn_list_delete(list);
+             EXPECT_EQ(frees - before, failed ? 0 : 1);
          }},
     };
     for (const operation& op : operations) walk(op);
@@ -325,6 +343,21 @@ TEST(allocation_failure, transactions) {
     EXPECT_EQ(table_ids(), "");
     tran_api_conn_list_delete(list);
     clear();
+}
+
+// The table's mutex is destroyed free, whether the host held it or not
+// when the table went away.
+void hold(tran_system& table) TRANSYS_NO_THREAD_SAFETY_ANALYSIS { table.system_lock(); }
+
+TEST(system_mutex, destroyed_free_held_or_not) {
+    for (const bool held : {false, true}) {
+        {
+            tran_system own;
+            ASSERT_EQ(own.init(), TRAN_API_SUCCESS);
+            if (held) hold(own);
+        }
+        EXPECT_EQ(destroy_result, 0) << held;
+    }
 }
 
 }  // namespace

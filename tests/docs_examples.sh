@@ -6,28 +6,22 @@
 # the whole file.  Every file of docs/examples must be shown on some page.
 # Usage: docs_examples.sh DOCS_DIR
 set -uo pipefail
-docs=$1
-status=0
-shown=()
+docs=$1 status=0 shown=()
 
 while IFS= read -r page; do
     while IFS=: read -r number path; do
         file=$(dirname "$page")/$path
         shown+=("$(realpath -m "$file")")
-        if [ ! -f "$file" ]; then
-            echo "$page:$number: no file $path"
-            status=1
-            continue
-        fi
         # The block: from the fence after the marker to the closing fence.
         block=$(awk -v start="$number" '
             NR == start + 1 { if ($0 !~ /^```/) exit 1; inside = 1; next }
             inside && /^```$/ { exit }
             inside { print }' "$page")
-        if [ "$block" != "$(cat "$file")" ]; then
-            echo "$page:$number: the block differs from $path:"
+        if [ ! -f "$file" ]; then
+            echo "$page:$number: no file $path" && status=1
+        elif [ "$block" != "$(cat "$file")" ]; then
+            echo "$page:$number: the block differs from $path:" && status=1
             diff <(echo "$block") "$file" | head -20
-            status=1
         fi
     done < <(awk '/^<!-- example: .* -->$/ {
                     path = $0; sub(/^<!-- example: /, "", path); sub(/ -->$/, "", path)
@@ -35,11 +29,8 @@ while IFS= read -r page; do
 done < <(find "$docs" -name '*.md' | sort)
 
 for file in "$docs"/examples/*.c "$docs"/examples/*.cpp; do
-    [ -e "$file" ] || continue
-    if ! printf '%s\n' "${shown[@]}" | grep -qxF "$(realpath "$file")"; then
-        echo "$file is shown on no page"
-        status=1
-    fi
+    [ -e "$file" ] && ! printf '%s\n' "${shown[@]}" | grep -qxF "$(realpath "$file")" &&
+        echo "$file is shown on no page" && status=1
 done
 [ $status -eq 0 ] && echo "every example is shown as it is"
 exit $status

@@ -1,10 +1,15 @@
 // The host stand-ins themselves, libtrc and libmessage, linked as they are:
-// nothing here defines a host symbol.
+// nothing here defines a host symbol.  Only write(2) is replaced, to make
+// the services' writes short and interrupted.
+#include <dlfcn.h>
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <cstdlib>
 #include <fstream>
 #include <set>
@@ -13,6 +18,20 @@
 #include "host/message.h"
 #include "host/trc.h"
 #include "libtransys/tran_api.h"
+
+// Every write of the services lands here: every other call fails with
+// EINTR, the others write at most 100 bytes and never the last byte with
+// the others, so that a line takes several calls; a line holding "EIO"
+// fails with EIO.  A writer that never ends is stopped.
+extern "C" ssize_t write(int fd, const void* data, size_t length) {
+    static const auto next =
+        reinterpret_cast<ssize_t (*)(int, const void*, size_t)>(dlsym(RTLD_NEXT, "write"));
+    static std::atomic<unsigned> calls(0);
+    if (calls++ > 1000000) std::abort();
+    if (calls % 2 == 0) return errno = EINTR, -1;
+    if (memmem(data, length, "EIO", 3) != nullptr) return errno = EIO, -1;
+    return next(fd, data, length > 1 ? std::min<size_t>(length - 1, 100) : length);
+}
 
 namespace {
 
@@ -40,7 +59,7 @@ TEST(TraceService, WritesOneWholeLinePerRecord) {
         {0x03210000, 0x3c020200, code(68), "exit tran_api_create_transaction code=68"},
         {0x020b0000, 0x1, code(-1), "error-exit unknown code=-1"},
         // A code is 4 bytes of an exit record; anything else is text.
-        {0x03210000, 0x2, "abc", "exit unknown text=\"abc\""},
+        {0x03210000, 0x2, "a", "exit unknown text=\"a\""},
         {0x02070000, 0x3c020200, "abcd", "text tran_api_create_transaction text=\"abcd\""},
         {0x03210000, 0x3, raw, "exit unknown text=\"" + escaped + "\""},
         // Length 0 is no data, whatever the pointer.
@@ -72,21 +91,25 @@ TEST(TraceService, WritesOneWholeLinePerRecord) {
     EXPECT_EQ(expected, lines);
 }
 
-// The ids the library writes are named (the first and last of each table,
-// every class); the low byte is a sub-number.
+// The ids the library writes, named from its registry: the documented id of
+// every traced class and of every function with records of its own (those
+// of the transaction interface too), or of a class's function without one;
+// the low byte is a sub-number.
 TEST(TraceService, NamesTheFunctionOrClassOfEachId) {
     const std::pair<unsigned long, const char*> names[] = {
-        {0x3C020100, "tran_api_system_init"}, {0x3C020200, "tran_api_create_transaction"},
-        {0x3C020D00, "tran_api_timeout_transactions"}, {0x3C021000, "tran_api_conn_list_insert"},
-        {0x3C021100, "tran_api_system_err"}, {0x3C020DFF, "tran_api_timeout_transactions+0xff"},
-        {0x14030000, "csgl_file"}, {0x14030100, "csgl_file::append"},
-        {0x14030C00, "csgl_file::size"}, {0x14031100, "csgl_file::write"},
-        {0x14030500, "csgl_file::0x05"}, {0x14030801, "csgl_file::read+0x01"},
-        {0x14080000, "csgl_output_file"}, {0x14080400, "csgl_output_file::std_error"},
+        {0x3C020100, "tran_api_system_init"}, {0x3C021100, "tran_api_system_err"},
+        {0x3C020DFF, "tran_api_timeout_transactions+0xff"},
+        {0x14030000, "csgl_file"}, {0x14080000, "csgl_output_file"},
         {0x14110000, "csgl_sync_value"}, {0x14120000, "csgl_sync_lock_private"},
         {0x14130000, "csgl_sync_lock_shared"}, {0x14140000, "csgl_sync_monitor"},
         {0x14160000, "csgl_sync_sema_private"}, {0x14170000, "csgl_sync_sema_shared"},
-        {0x141B0000, "exc_t"}, {0x141B0100, "exc_t::exc_t"}, {0x141B0107, "exc_t::exc_t+0x07"},
+        {0x141B0000, "exc_t"}, {0x14030100, "csgl_file::append"},
+        {0x14030300, "csgl_file::copy"}, {0x14030600, "csgl_file::flush"},
+        {0x14030900, "csgl_file::remove"}, {0x14030A00, "csgl_file::rename"},
+        {0x14030B00, "csgl_file::seek"}, {0x14030C00, "csgl_file::size"},
+        {0x14031000, "csgl_file::truncate"}, {0x14031100, "csgl_file::write"},
+        {0x14080400, "csgl_output_file::std_error"}, {0x141B0107, "exc_t::exc_t+0x07"},
+        {0x14030500, "csgl_file::0x05"}, {0x14030801, "csgl_file::read+0x01"},
         // The debug level a global formatter writes as the id: that value only.
         {0xC8110000, "debug_text"},
         // Not ids of the library: no such function, class or component.
@@ -105,6 +128,7 @@ TEST(TraceService, NamesTheFunctionOrClassOfEachId) {
         EXPECT_TRUE(std::getline(in, line));
         EXPECT_EQ(expected, line);
     }
+    EXPECT_EQ(-1, trcWriteRec(0x02070000, 0x0, nullptr, 3, "EIO", 0, 0, 0, 0));
 }
 
 // Run by ctest with TRC_EVENTS set and the mask it must give in
@@ -122,12 +146,15 @@ int debug(unsigned long level, const char* format, ...) {
 }
 
 // Each entry reads just the inserts its text asks for (a null text prints
-// as "(null)"), and a "%" in an insert is no conversion.  Lines longer than
-// the services' line buffer come out whole.
+// as "(null)"), and a "%" in an insert is no conversion.  Lines of exactly
+// the services' line buffer come out whole; a line that cannot be written
+// answers -1.
 TEST(MessageService, PrintsAndFormatsCatalogueEntries) {
     const std::string limit_text = "The number of open transactions has reached the limit of 20.";
     const std::string unknown_text = "message 999 is not in the catalogue";
-    const std::string long_text(3000, '%');
+    // The texts that just fill the 1024-byte line after "MSG0010 (5,8): "
+    // and after "DBG 0x00000001: ", with the line end.
+    const std::string message_text(1008, '%'), debug_text(1006, '%');
     testing::internal::CaptureStderr();
     const std::vector<int> results = {
         PrintMessage(TRAN_API_LIMIT_MESSAGE_SELECTOR1, TRAN_API_LIMIT_MESSAGE_SELECTOR2,
@@ -135,33 +162,32 @@ TEST(MessageService, PrintsAndFormatsCatalogueEntries) {
         PrintMessage(5, 8, 1, "ldap modify", 12, "bad value"),
         PrintMessage(5, 8, 2, "util/x", 7, "open", nullptr), PrintMessage(5, 8, 3, "util/x", -3),
         PrintMessage(5, 8, 4, "f", 1, "/a"), PrintMessage(5, 8, 11, "cn=x", "3"),
-        PrintMessage(5, 8, 10, long_text.c_str()), PrintMessage(0, 0, 999, "never read"),
-        debug(0xC8110000, "sweep %d of %s", 3, "five"), debug(0x1, "%s\n", long_text.c_str())};
+        PrintMessage(5, 8, 10, message_text.c_str()), PrintMessage(0, 0, 999, "never read"),
+        debug(0xC8110000, "sweep %d of %s", 3, "five"), debug(0x1, "%s\n", debug_text.c_str()),
+        PrintMessage(5, 8, 10, "EIO"), debug(0x1, "EIO")};
     EXPECT_EQ("MSG0153 (0,2): " + limit_text + "\n" +
                   "MSG0001 (5,8): ldap modify: line 12: bad value\n"
                   "MSG0002 (5,8): util/x: line 7: open: (null)\n"
                   "MSG0003 (5,8): util/x: line -3: not enough memory\n"
                   "MSG0004 (5,8): f: line 1: cannot open /a\n"
                   "MSG0011 (5,8): entry cn=x has 3 values\n"
-                  "MSG0010 (5,8): " + long_text + "\nMSG0999 (0,0): " + unknown_text + "\n" +
-                  "DBG 0xc8110000: sweep 3 of five\nDBG 0x00000001: " + long_text + "\n",
+                  "MSG0010 (5,8): " + message_text + "\nMSG0999 (0,0): " + unknown_text + "\n" +
+                  "DBG 0xc8110000: sweep 3 of five\nDBG 0x00000001: " + debug_text + "\n",
               testing::internal::GetCapturedStderr());
-    EXPECT_EQ((std::vector<int>{0, 0, 0, 0, 0, 0, 0, -1, 0, 0}), results);
+    EXPECT_EQ((std::vector<int>{0, 0, 0, 0, 0, 0, 0, -1, 0, 0, -1, -1}), results);
 
     // The same texts into a buffer, never a byte past the capacity: the text
     // cut to capacity - 1 bytes and a NUL, the rest of the buffer untouched.
-    for (const auto& [number, text] :
-         {std::pair(int{TRAN_API_LIMIT_MESSAGE}, limit_text), std::pair(999, unknown_text)}) {
+    for (const auto& [number, text] : {std::pair(2, std::string("name: line 7: abcdefgh: ijklmnop")),
+                                       std::pair(999, unknown_text)}) {
         const unsigned int n = static_cast<unsigned int>(text.size());
-        for (unsigned int capacity : {0u, 1u, 2u, 10u, n, n + 1, n + 2}) {
+        for (unsigned int capacity : {0u, 1u, 2u, 20u, n, n + 1, n + 2}) {
             std::string buffer(100, '#');
             const int result =
-                getPrintedMessage(&buffer[0], capacity, TRAN_API_LIMIT_MESSAGE_SELECTOR1,
-                                  TRAN_API_LIMIT_MESSAGE_SELECTOR2, number, 20);
+                getPrintedMessage(&buffer[0], capacity, 5, 8, number, "name", 7, "abcdefgh", "ijklmnop");
             std::string expected = capacity ? text.substr(0, capacity - 1) + '\0' : "";
             EXPECT_EQ(expected + std::string(100 - expected.size(), '#'), buffer) << capacity;
-            EXPECT_EQ(number == TRAN_API_LIMIT_MESSAGE && capacity > n ? 0 : -1, result)
-                << capacity;
+            EXPECT_EQ(number == 2 && capacity > n ? 0 : -1, result) << capacity;
         }
     }
 }

@@ -27,11 +27,10 @@
 
 namespace {
 
-constexpr int workers = 4, per_worker = 16, sweeps = 100;
-constexpr int connections = workers * per_worker;
-constexpr long now = 1000, limit = 10;  // every sweep's time and the time limit
-constexpr long old_stamp = 0;           // times out at every sweep
-constexpr long fresh_stamp = now;       // never times out
+constexpr int workers = 4, per_worker = 16, sweeps = 100, connections = workers * per_worker;
+// Every sweep's time and the time limit; an old stamp times out at every
+// sweep, a fresh one never.
+constexpr long now = 1000, limit = 10, old_stamp = 0, fresh_stamp = now;
 
 // Set by the sweeper before each sweep; the first removal record clears it.
 thread_local bool hold_before_removal = false;
@@ -91,26 +90,20 @@ TEST(stress, sweeps_never_take_a_restarted_transaction) {
                 held.emplace(entry.first.id(), entry.second.conn());
         }
         for (int id = 0; id < connections; ++id) {
+            // A transaction believed old may have been swept.
             const auto found = held.find(id);
-            switch (slots[id].state) {
-                case belief::started_fresh:
-                    ASSERT_TRUE(found != held.end() && found->second == &slots[id].record)
-                        << "sweep " << sweep << " took the fresh transaction of " << id;
-                    break;
-                case belief::ended:
-                    ASSERT_TRUE(found == held.end()) << "ended transaction of " << id << " held";
-                    break;
-                case belief::started_old:  // possibly swept
-                    break;
-            }
+            const bool registered = found != held.end() && found->second == &slots[id].record;
+            ASSERT_TRUE(slots[id].state != belief::started_fresh || registered)
+                << "sweep " << sweep << " took the fresh transaction of " << id;
+            ASSERT_TRUE(slots[id].state != belief::ended || found == held.end())
+                << "ended transaction of " << id << " held";
         }
     };
 
     // The sweeper starts once every worker runs, and the workers run for as
     // long as the sweeper sweeps.
-    std::atomic<int> started(0);
+    std::atomic<int> started(0), swept(0);
     std::atomic<bool> sweeping(true);
-    std::atomic<int> swept(0);
     std::thread sweeper([&] {
         while (started.load() < workers) std::this_thread::yield();
         for (int sweep = 0; sweep < sweeps && !testing::Test::HasFailure(); ++sweep) {

@@ -31,35 +31,27 @@ read -r -a emulator <<<"${TRANSYS_EMULATOR:-}"
 read -r -a flags <<<"${TRANSYS_FLAGS:-}"
 # A user's shell does not point the loader at the tree.
 unset LD_LIBRARY_PATH
-
 rm -rf "$work"
 mkdir -p "$work"
 log=$work/log
 
 # Runs a command with its output in the log, shown when it fails.
 quietly() {
-    if ! "$@" >>"$log" 2>&1; then
-        echo "failed: $*"
-        cat "$log"
-        exit 1
-    fi
+    "$@" >>"$log" 2>&1 || { echo "failed: $*"; cat "$log"; exit 1; }
 }
 
 # Fails unless `actual` equals `expected`, naming `what`.
 same() {
-    if [ "$2" != "$3" ]; then
-        printf '%s differs.\nexpected:\n%s\nactual:\n%s\n' "$1" "$3" "$2"
-        exit 1
-    fi
+    [ "$2" = "$3" ] || { printf '%s differs.\nexpected:\n%s\nactual:\n%s\n' "$1" "$3" "$2"; exit 1; }
 }
 
-# The files of a package that are not directories, as "path" or
-# "path -> target", the headers left out.
-package_files() {
+# The control fields of a package, then its files that are not directories
+# or headers, as "path" or "path -> target".
+package_contents() {
+    dpkg-deb -f "$1" Package Version Architecture Multi-Arch Depends Section
     dpkg-deb -c "$1" |
         awk '$1 !~ /^d/ && $6 !~ "^./usr/include/transys/" {
-                 $1 = $2 = $3 = $4 = $5 = ""; sub(/^ +/, ""); print }' |
-        sort
+                 $1 = $2 = $3 = $4 = $5 = ""; sub(/^ +/, ""); print }' | sort
 }
 
 # The soname, the libraries of this project needed and the run path.
@@ -74,15 +66,11 @@ dynamic_section() {
 # The program must print exactly its success line, and the loader must
 # have taken the library and the stand-ins from the tree under test.
 run() {
-    local program=$1 expected=$2 output interpreter library
-    if ! output=$("${emulator[@]}" "$program"); then
-        echo "failed: $program"
-        exit 1
-    fi
-    same "output of $program" "$output" "$expected"
+    local program=$1 output interpreter library found
+    output=$("${emulator[@]}" "$program") || { echo "failed: $program"; exit 1; }
+    same "output of $program" "$output" "$(basename "${program%-pkgconfig}"): all checks passed"
     interpreter=$(readelf -l "$program" | sed -n 's/.*Requesting program interpreter: \(.*\)]$/\1/p')
     for library in libtransys.so.1 libtrc.so.1 libmessage.so.1; do
-        local found
         found=$("${emulator[@]}" "$interpreter" --list "$program" |
                     awk -v name="$library" '$1 == name { print $3 }')
         same "the folder $program finds $library in" "$(realpath -m "$(dirname "$found")")" \
@@ -98,45 +86,28 @@ install)
     ;;
 package)
     quietly cmake -D OUTPUT_DIR="$work/debs" -P "$build/debian_packages.cmake"
-    version=1.0-1
+    version=1.0-1 lib=./usr/$TRANSYS_LIBDIR
     runtime=$work/debs/libtransys1_${version}_$TRANSYS_ARCH.deb
     development=$work/debs/libtransys-dev_${version}_$TRANSYS_ARCH.deb
-    same "libtransys1 control fields" \
-        "$(dpkg-deb -f "$runtime" Package Version Architecture Multi-Arch Depends Section)" \
+    libraries=(message transys trc)
+    same "libtransys1" "$(package_contents "$runtime"; dpkg-deb --info "$runtime" shlibs)" \
         "Package: libtransys1
 Version: $version
 Architecture: $TRANSYS_ARCH
 Multi-Arch: same
 Depends: libc6 (>= 2.34), libgcc-s1 (>= 3.0), libstdc++6 (>= 5.2)
-Section: libs"
-    same "libtransys-dev control fields" \
-        "$(dpkg-deb -f "$development" Package Version Architecture Multi-Arch Depends Section)" \
+Section: libs
+$(for l in "${libraries[@]}"; do printf '%s\n' "$lib/lib$l.so.1 -> lib$l.so.1.0" "$lib/lib$l.so.1.0"; done)
+$(for l in transys trc message; do echo "lib$l 1 libtransys1 (>= $version)"; done)"
+    same "libtransys-dev" "$(package_contents "$development")" \
         "Package: libtransys-dev
 Version: $version
 Architecture: $TRANSYS_ARCH
 Multi-Arch: same
 Depends: libtransys1 (= $version)
-Section: libdevel"
-    same "libtransys1 shlibs" "$(dpkg-deb --info "$runtime" shlibs)" \
-        "libtransys 1 libtransys1 (>= $version)
-libtrc 1 libtransys1 (>= $version)
-libmessage 1 libtransys1 (>= $version)"
-    lib=./usr/$TRANSYS_LIBDIR
-    same "libtransys1 files" "$(package_files "$runtime")" \
-        "$lib/libmessage.so.1 -> libmessage.so.1.0
-$lib/libmessage.so.1.0
-$lib/libtransys.so.1 -> libtransys.so.1.0
-$lib/libtransys.so.1.0
-$lib/libtrc.so.1 -> libtrc.so.1.0
-$lib/libtrc.so.1.0"
-    same "libtransys-dev files besides the headers" "$(package_files "$development")" \
-        "$lib/cmake/transys/transysConfig.cmake
-$lib/cmake/transys/transysConfigVersion.cmake
-$lib/cmake/transys/transysTargets-relwithdebinfo.cmake
-$lib/cmake/transys/transysTargets.cmake
-$lib/libmessage.so -> libmessage.so.1
-$lib/libtransys.so -> libtransys.so.1
-$lib/libtrc.so -> libtrc.so.1
+Section: libdevel
+$(for f in Config ConfigVersion Targets-relwithdebinfo Targets; do echo "$lib/cmake/transys/transys$f.cmake"; done)
+$(for l in "${libraries[@]}"; do echo "$lib/lib$l.so -> lib$l.so.1"; done)
 $lib/pkgconfig/transys.pc"
     for deb in "$runtime" "$development"; do
         quietly dpkg -x "$deb" "$work/root"
@@ -165,44 +136,30 @@ done
 # The .inc files are parts of class bodies, compiled with the headers that
 # include them.
 includes=$prefix/include/transys
+warnings=(-Wall -Wextra -Werror -pedantic)
 while read -r header; do
     unit=$(printf '#include "%s"\nextern int transys_header_unit;\n' "$header")
-    quietly "$TRANSYS_CXX" -std=c++17 "${flags[@]}" -Wall -Wextra -Werror -pedantic \
-        -fsyntax-only -I "$includes" -x c++ - <<<"$unit"
-    if [[ $header == *.h ]]; then
-        quietly "$TRANSYS_CC" -std=c99 "${flags[@]}" -Wall -Wextra -Werror -pedantic \
-            -fsyntax-only -I "$includes" -x c - <<<"$unit"
-    fi
+    quietly "$TRANSYS_CXX" -std=c++17 "${flags[@]}" "${warnings[@]}" -fsyntax-only -I "$includes" \
+        -x c++ - <<<"$unit"
+    [[ $header != *.h ]] || quietly "$TRANSYS_CC" -std=c99 "${flags[@]}" "${warnings[@]}" \
+        -fsyntax-only -I "$includes" -x c - <<<"$unit"
 done < <(find "$includes" -type f \( -name '*.h' -o -name '*.hpp' \))
 
+toolchain=(${TRANSYS_TOOLCHAIN:+"-DCMAKE_TOOLCHAIN_FILE=$TRANSYS_TOOLCHAIN"})
+export PKG_CONFIG_LIBDIR=$libdir/pkgconfig
+read -r -a transys_flags <<<"$(pkg-config --cflags --libs transys)"
 for language in c cxx; do
     consumer=consumer_$language
-    expected="$consumer: all checks passed"
-
+    compiler=-DCMAKE_CXX_COMPILER=$TRANSYS_CXX compile=("$TRANSYS_CXX" -std=c++17 "$here/cxx/main.cpp")
+    [ $language = cxx ] || compiler=-DCMAKE_C_COMPILER=$TRANSYS_CC compile=("$TRANSYS_CC" -std=c99 "$here/c/main.c")
     # find_package(transys), with CMake's default run path.
-    toolchain=()
-    [ -z "${TRANSYS_TOOLCHAIN:-}" ] || toolchain=(-DCMAKE_TOOLCHAIN_FILE="$TRANSYS_TOOLCHAIN")
-    if [ $language = c ]; then
-        compiler=-DCMAKE_C_COMPILER="$TRANSYS_CC"
-    else
-        compiler=-DCMAKE_CXX_COMPILER="$TRANSYS_CXX"
-    fi
     quietly cmake -S "$here/$language" -B "$work/$language-cmake" -G Ninja \
         "$compiler" "${toolchain[@]}" -DCMAKE_PREFIX_PATH="$prefix"
     quietly cmake --build "$work/$language-cmake"
-    run "$work/$language-cmake/$consumer" "$expected"
-
+    run "$work/$language-cmake/$consumer"
     # pkg-config, looking at this prefix only, with the run path of its
     # library folder.
-    export PKG_CONFIG_LIBDIR=$libdir/pkgconfig
-    read -r -a transys_flags <<<"$(pkg-config --cflags --libs transys)"
-    if [ $language = c ]; then
-        compile=("$TRANSYS_CC" -std=c99 "$here/c/main.c")
-    else
-        compile=("$TRANSYS_CXX" -std=c++17 "$here/cxx/main.cpp")
-    fi
-    quietly "${compile[@]}" "${flags[@]}" -Wall -Wextra -Werror -pedantic \
-        "${transys_flags[@]}" -Wl,-rpath,"$(pkg-config --variable=libdir transys)" \
-        -o "$work/$consumer-pkgconfig"
-    run "$work/$consumer-pkgconfig" "$expected"
+    quietly "${compile[@]}" "${flags[@]}" "${warnings[@]}" "${transys_flags[@]}" \
+        -Wl,-rpath,"$(pkg-config --variable=libdir transys)" -o "$work/$consumer-pkgconfig"
+    run "$work/$consumer-pkgconfig"
 done

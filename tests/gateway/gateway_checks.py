@@ -10,6 +10,7 @@ import signal
 import subprocess
 import sys
 import time
+import urllib.parse
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "../../tools/gateway/python"))
 import gateway_session as wire  # noqa: E402
@@ -92,6 +93,23 @@ def client_text(client):
 def open_descriptors(pid):
     """The number of descriptors process `pid` holds open."""
     return len(os.listdir("/proc/%d/fd" % pid))
+
+
+def directory_connections():
+    """The TCP connections the directory holds established on its port, as
+    the kernel lists them: a connection slapd has not yet closed after its
+    client went is not established any more, so the count does not depend
+    on when slapd gets round to closing it."""
+    port = urllib.parse.urlsplit(URI).port
+    established = 0
+    for table in ("/proc/net/tcp", "/proc/net/tcp6"):
+        with open(table) as rows:
+            next(rows)
+            for row in rows:
+                fields = row.split()
+                if int(fields[1].rsplit(":", 1)[1], 16) == port and fields[3] == "01":
+                    established += 1
+    return established
 
 
 def resident_kib(pid):

@@ -1,6 +1,10 @@
 #include "tests/support/host_recorder.hpp"
 
+#include <gtest/gtest.h>
+
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <mutex>
 #include <tuple>
 
@@ -61,7 +65,9 @@ unsigned int trcEvents = 0;
 int trcInit(void) { return locked([] { return ++host.init_calls, 0; }); }
 
 int trcWriteRec(unsigned long type, unsigned long id, const void* object, unsigned long length,
-                const void* data, unsigned long, unsigned long, unsigned long, unsigned long) {
+                const void* data, unsigned long unused1, unsigned long unused2,
+                unsigned long unused3, unsigned long unused4) {
+    EXPECT_EQ(unused1 | unused2 | unused3 | unused4, 0ul) << "arguments documented as 0";
     const char* bytes = static_cast<const char*>(data);
     trace_record record{type, id, object, bytes != nullptr, ""};
     if (bytes) record.data.assign(bytes, length);
@@ -95,12 +101,6 @@ int PrintDebugVa(unsigned long level, const char* format, va_list args) {
 
 }  // extern "C"
 
-std::int32_t trace_record::code() const {
-    std::int32_t value = 0;
-    if (data.size() == sizeof value) data.copy(reinterpret_cast<char*>(&value), sizeof value);
-    return value;
-}
-
 trace_record coded(unsigned long type, unsigned long id, const void* object, std::int32_t code) {
     return {type, id, object, true, std::string(reinterpret_cast<const char*>(&code), sizeof code)};
 }
@@ -122,11 +122,10 @@ bool operator==(const trace_record& a, const trace_record& b) { return fields(a)
 std::ostream& operator<<(std::ostream& out, const trace_record& record) {
     char head[64];
     std::snprintf(head, sizeof head, "%08lx %08lx %p ", record.type, record.id, record.object);
-    const unsigned long kind = (record.type >> 16) & 0xFF;
     if (!record.has_data) return out << head << "-";
-    if ((kind == 0x21 || kind == 0x0B) && record.data.size() == 4)
-        return out << head << "code=" << record.code();
-    return out << head << '"' << record.data << '"';
+    std::int32_t code = 0;
+    std::memcpy(&code, record.data.data(), std::min(record.data.size(), sizeof code));
+    return out << head << '"' << record.data << "\" (as a code " << code << ")";
 }
 
 std::vector<trace_record> recorded_traces() { return locked([] { return host.traces; }); }

@@ -17,12 +17,11 @@ struct trace_record {
     const void* object;
     bool has_data;
     std::string data;  // the text, or the 4 raw bytes of a code
-    // The 4 data bytes of an exit record as a signed 32-bit code.
-    std::int32_t code() const;
 };
 
 // Records compare field by field, so tests can expect whole sequences; the
-// printed form shows type, id, object and data (exit codes as numbers).
+// printed form shows type, id, object and data, and the data's first 4
+// bytes as a code.
 bool operator==(const trace_record& a, const trace_record& b);
 std::ostream& operator<<(std::ostream& out, const trace_record& record);
 
