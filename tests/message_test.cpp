@@ -1,12 +1,11 @@
-// Catalogue messages: marker parsing, the block and the room offered to the
-// host, and logging through the host message service.  Sharing the body is
-// the reference counting the strings' tests cover.
+// Catalogue messages: the block and the room offered to the host.  The
+// marker rules and logging through the host message service (selectors,
+// numbers, file names, inserts, the text behind the default name) are
+// checked by the message fuzz target's model, over its committed seeds in
+// every configuration.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cstdlib>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "libutils/csgl/csgl_message.hpp"
@@ -14,56 +13,24 @@
 
 namespace {
 
-using strings = std::vector<std::string>;
 const std::string v40(40, 'v'), ref = "[v[=v=VAR=v=]v]";
-
-// The documented cases; the message fuzz target compares any text with a
-// plain model of the marker rules.
-TEST(message, markers) {
-    // `variable` null: no leading variable, the area is not looked at.  An
-    // unclosed leading variable leaves the rest of the text in the area.
-    const struct { const char* text; std::string shown; const char* variable; strings parameters; }
-        rows[] = {
-        {"no markers at all", "no markers at all", nullptr, {}},  {nullptr, "", nullptr, {}},
-        {"[v[cn=x]v]Entry [v[=v=VAR=v=]v] has [p[3]p] values", "Entry cn=x has 3 values", "cn=x",
-         {"cn=x", "3"}},
-        {"[v[cn=x has no end", "", "cn=x has no end", {}},       {"[v[cn=x]v", "", "cn=x]v", {}},
-        {"Entry [v[=v=VAR=v=]v] gone", "Entry  gone", nullptr, {}},  {"a [v[b", "a b", nullptr, {}},
-        {"[v[X]v]a[v[=v=VAR=v=", "aX", "X", {"X"}},              // never past the end
-        {"[p[x", "x", nullptr, {}},                              {"x]p]y", "x]p]y", nullptr, {}},
-        {"[v[V]v][p[a[v[=v=VAR=v=]v]b]p]", "aVb", "V", {"V", "ab"}},
-        {"[p[a]p] [p[b]p] [p[c]p] [p[d]p] [p[e]p] [p[f]p] [p[g]p] [p[h]p] [p[i]p] [p[j]p] [p[k]p]",
-         "a b c d e f g h i j k", nullptr, {"a", "b", "c", "d", "e", "f", "g", "h", "i", "j"}},
-    };
-    for (const auto& r : rows) {
-        SCOPED_TRACE(r.text ? r.text : "null");
-        const csgl_message m(r.text, 1, "f.cpp", 7);
-        const csgl_message_* body = m.representation();
-        EXPECT_EQ(m.msg_string(), r.shown);
-        EXPECT_STREQ(r.variable ? body->variable : nullptr, r.variable);
-        // The parameters found, and null behind them.
-        EXPECT_EQ(strings(body->parameters, body->parameters + body->parameter_count), r.parameters);
-        EXPECT_EQ(std::count(body->parameters, body->parameters + 10, nullptr), 10 - body->parameter_count);
-    }
-}
 
 // The block is 4 times the rounded need of file name, one byte and text,
 // laid out as text area, parameter area (each one byte longer than the
 // text) and printed area.  When substitutions make the text longer, both
 // areas grow by the same room and the block is 4 times one of them.  The
 // host is offered half the block, and a longer printed text is cut to fit.
+// The message fuzz target's seeds hold the blocks' boundaries.
 TEST(message, block_and_room_offered) {
-    const std::string f100(100, 'f'), long_print(9000, 'p'), t(2047, 't');
+    const std::string long_print(9000, 'p'), t(2047, 't');
     std::string twice = "[v[" + v40 + "]v]" + ref + "-" + ref;  // 127 characters: 128 bytes
     twice += std::string(127 - twice.size(), '.');
     const std::string example = "[v[cn=x]v]Entry " + ref + " has [p[3]p] values";
     const struct { std::string text; const char* file; unsigned int block, offered; std::string shown = "";
                    unsigned int growth = 0; }
         rows[] = {
-        {"", nullptr, 32, 16},        {"", "", 32, 16},         {t.substr(0, 7), nullptr, 32, 16},
-        {t.substr(0, 8), nullptr, 64, 32},                      {t.substr(0, 5), "abc", 64, 32},
-        {t.substr(0, 923), f100.c_str(), 4096, 2048},           {t.substr(0, 924), f100.c_str(), 8192, 4096},
-        {t, nullptr, 12288, 6144},    {example, "abc", 256, 128, "Entry cn=x has 3 values"},
+        {"", nullptr, 32, 16},        {t, nullptr, 12288, 6144},
+        {example, "abc", 256, 128, "Entry cn=x has 3 values"},
         // 131 characters after substitution; the room is reckoned with
         // 12 characters taken out per reference, the least a reference takes.
         {twice, nullptr, 552, 276, v40 + "-" + v40 + std::string(50, '.'), 10},
@@ -84,49 +51,6 @@ TEST(message, block_and_room_offered) {
         EXPECT_EQ(calls[1].capacity, r.offered);
         EXPECT_EQ(body->printed, long_print.substr(0, r.offered - 1));
         EXPECT_EQ(m.msg_string(), r.shown.empty() ? r.text : r.shown);  // empty: the text itself
-    }
-}
-
-// The selectors reach the host swapped; positive numbers come with the file
-// name (a default when there is none, cut from the printed text) and line,
-// negative ones as their magnitude with the inserts only.
-TEST(message, log) {
-    // With it the text has 75 characters: a block of 512 for every file below.
-    const std::string text = "[v[cn=x]v][p[a]p] " + ref + " and a text long enough for a larger block";
-    const struct { int number; const char *file, *host_text, *name, *printed; } rows[] = {
-        {2, "src/x.cpp", "x ldap modify: hi", "src/x.cpp", "x ldap modify: hi"},
-        {1, nullptr, "x ldap modify: hello", "ldap modify", "hello"},
-        {1, "", "x ldap modify: hello", "ldap modify", "hello"},
-        {1, nullptr, "ldap modify: a ldap modify: b", "ldap modify", "a ldap modify: b"},
-        {1, nullptr, "ldap modify:no blank", "ldap modify", "ldap modify:no blank"},
-        {1, "", "ends in ldap modify: ", "ldap modify", ""},
-        {-153, "f.cpp", "The limit.", "", "The limit."},
-        {-153, nullptr, "x ldap modify: y", "", "x ldap modify: y"},
-        {0, "f.cpp", "x", "", ""},  // nothing at all
-    };
-    strings inserts{"a", "cn=x"};
-    inserts.resize(10, "<null>");
-    for (const auto& r : rows) {
-        SCOPED_TRACE(std::to_string(r.number) + " " + r.host_text);
-        host_session s;
-        set_insert_layout(r.number > 0 ? insert_layout::name_line_params : insert_layout::params);
-        set_printed_text(r.host_text);
-        csgl_message m(text.c_str(), r.number, r.file, 42);
-        // Twice: each log formats afresh from the start of the printed area.
-        m.log(8, 5);
-        const char* const view = m.representation()->printed;
-        EXPECT_STREQ(view, r.printed);
-        m.log(8, 5);
-        EXPECT_EQ(m.representation()->printed, view);
-        const std::vector<message_call> calls = recorded_messages();
-        ASSERT_EQ(calls.size(), r.number ? 4u : 0u);
-        for (std::size_t i = 0; i < calls.size(); ++i) {
-            const message_call& c = calls[i];
-            EXPECT_EQ(std::tie(c.printed, c.selector1, c.selector2, c.number, c.capacity, c.int_insert,
-                               c.name, c.params),
-                      std::make_tuple(i % 2 == 0, 5, 8, std::abs(r.number), i % 2 ? 256u : 0u,
-                                      r.number > 0 ? 42 : 0, std::string(r.name), inserts)) << i;
-        }
     }
 }
 

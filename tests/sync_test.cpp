@@ -130,6 +130,15 @@ TEST(string_threads, representation_freed_once_from_many_threads) {
               2 * (1 + threads + 2 * threads * rounds));
 }
 
+// Assigning over the last handle of a representation frees it.
+TEST(string_threads, assignment_releases_the_last_handle) {
+    host_session session(0x800);
+    csgl_string last("old");
+    const void* const lock = recorded_traces().at(0).object;
+    last = csgl_string();
+    EXPECT_EQ(count_records(destroyed, lock_id, lock), 1);
+}
+
 TEST(sync_value, steps_and_records) {
     host_session session(0x800);
     auto v = std::make_unique<csgl_sync_value>(-2);

@@ -24,6 +24,7 @@ const char host_printed_prefix[] = "ldap modify: ";
 namespace {
 
 host_messages received;
+std::string printed_text = host_printed_prefix;
 
 host_message_call read_call(int selector1, int selector2, int number, va_list args) {
     host_message_call call{selector1, selector2, number, nullptr, 0, {}, nullptr, 0};
@@ -38,7 +39,12 @@ host_message_call read_call(int selector1, int selector2, int number, va_list ar
 
 }  // namespace
 
-void host_reset(insert_layout layout) { received = host_messages{layout, 0, 0, {}, {}}; }
+void host_reset(insert_layout layout) {
+    received = host_messages{layout, 0, 0, {}, {}};
+    printed_text = host_printed_prefix;
+}
+
+void host_set_printed(const std::string& text) { printed_text = text; }
 
 const host_messages& host_received() { return received; }
 
@@ -86,7 +92,7 @@ int getPrintedMessage(char* buffer, unsigned int capacity, int selector1, int se
     // Every byte offered is written, so that AddressSanitizer sees an offer
     // larger than the room behind the buffer.
     for (unsigned int i = 0; i + 1 < capacity; ++i) {
-        buffer[i] = i + 1 < sizeof host_printed_prefix ? host_printed_prefix[i] : 'x';
+        buffer[i] = i < printed_text.size() ? printed_text[i] : 'x';
     }
     buffer[capacity - 1] = '\0';
     return 0;

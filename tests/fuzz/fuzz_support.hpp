@@ -1,7 +1,7 @@
 // Support of the fuzz targets: a reader that splits the fuzzer's bytes into
 // values, the check that ends the run on a broken property, the block
 // rounding rule the strings and messages share, and what the host's message
-// service last received.
+// service last received and what its getPrintedMessage writes.
 //
 // The host's trace and message symbols are defined in each fuzz program
 // (fuzz_support.cpp), so the library's calls land there instead of in the
@@ -81,12 +81,14 @@ struct host_messages {
     host_message_call printed, formatted;  // the last of each
 };
 
-// Forgets the calls received and sets how the next are read.
+// Forgets the calls received and sets how the next are read; the printed
+// text goes back to host_printed_prefix.
 void host_reset(insert_layout layout);
 const host_messages& host_received();
 
-// getPrintedMessage fills the whole capacity it is offered: this text, then
-// filler, then a NUL.
+// getPrintedMessage fills the whole capacity it is offered: the printed
+// text, then filler, then a NUL.
 extern const char host_printed_prefix[];
+void host_set_printed(const std::string& text);
 
 #endif

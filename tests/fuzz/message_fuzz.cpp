@@ -2,7 +2,8 @@
 // line, checked against a plain model of the marker rules, then logged.
 //
 // Input: 1 byte of flags (1 null text, 2 null file name, 4 log, 8 log
-// twice), 4 bytes message number, 4 bytes line, 1 byte file name length,
+// twice, 16 the host prints the text, not its usual "ldap modify: " and
+// filler), 4 bytes message number, 4 bytes line, 1 byte file name length,
 // the file name, and the text, which ends at its first NUL as a C text
 // does.
 #include <algorithm>
@@ -114,6 +115,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!(flags & 4)) return 0;
     for (int round = flags & 8 ? 2 : 1; round > 0; --round) {
         host_reset(number > 0 ? insert_layout::name_line_params : insert_layout::params);
+        if (flags & 16) host_set_printed(shown_text);
         m.log(8, 5);
         const host_messages& host = host_received();
         if (number == 0) {
@@ -130,11 +132,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             FUZZ_CHECK(number <= 0 || (call->name == std::string(named ? f : "ldap modify") && call->line == line));
             for (int i = 0; i < 10; ++i) FUZZ_CHECK(call->params[i] == b.parameters[i]);
         }
-        // Half the block, from the start of the printed area.
+        // Half the block, from the start of the printed area; without a
+        // file name, the text behind the first "ldap modify: " the host wrote.
         char* const printed_area = b.block + 2 * (b.variable - b.block);
         FUZZ_CHECK(host.formatted.buffer == printed_area && host.formatted.capacity == b.block_size / 2);
-        const std::size_t behind_name = number > 0 && !named ? std::strlen(host_printed_prefix) : 0;
-        FUZZ_CHECK(b.printed == printed_area + behind_name);
+        const std::string written = printed_area;
+        const std::size_t at = number > 0 && !named ? written.find(host_printed_prefix) : std::string::npos;
+        FUZZ_CHECK(b.printed == printed_area + (at == std::string::npos ? 0 : at + std::strlen(host_printed_prefix)));
         check_body(m, expected, length);
     }
     return 0;

@@ -108,6 +108,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(holds(b_bytes.c_str() + sa, b + a));
     FUZZ_CHECK(holds(sa + c, c == '\0' ? a : a + c));
     FUZZ_CHECK(holds(sa + static_cast<const char*>(nullptr), a));
+    FUZZ_CHECK(holds(static_cast<const char*>(nullptr) + sa, a));
     FUZZ_CHECK(sa.representation() == rep && holds(sa, a));
 
     check_searches(sa, a, c, pos);
@@ -133,6 +134,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     last = sb;
     handle = last;
     FUZZ_CHECK(handle.representation() == sb.representation() && holds(handle, b));
+    csgl_string only(a_bytes.c_str());
+    const csgl_string& self = only;
+    only = self;  // its only handle: not freed on the way
+    FUZZ_CHECK(holds(only, a));
 
     // The representation's own assign and append: the block only grows.
     csgl_refcounted_pointer_to<csgl_string_> r(new csgl_string_(a_bytes.c_str()));
@@ -144,5 +149,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     r->assign(a_bytes.c_str(), la);
     FUZZ_CHECK(r->text == a.substr(0, la) && r->length() == std::min<std::size_t>(la, a_len));
     FUZZ_CHECK(r->capacity == (la + 1 > grown ? rounded_block(la + 1) : grown));
+    const unsigned int kept = r->capacity;
+    r->assign(nullptr, 0);
+    FUZZ_CHECK(r->text == std::string() && r->length() == 0 && r->capacity == kept);
     return 0;
 }
