@@ -53,26 +53,19 @@ std::shared_ptr<const char> guarded_copy(std::string_view bytes) {
 
 // ---- the model: BER and LDAP read without liblber ----------------------------
 
-unsigned octet(std::string_view bytes, std::size_t at) {
-    return static_cast<unsigned char>(bytes[at]);
-}
+unsigned octet(std::string_view bytes, std::size_t at) { return static_cast<unsigned char>(bytes[at]); }
 
 // A header: a one-octet tag, then a definite length, short or long in 1 to
-// 8 octets.  `size` is 0 when the bytes end inside it, SIZE_MAX when it is
-// not one.
-struct header {
-    std::size_t size;
-    std::uint64_t length;
-};
+// 8 octets.  `size` is more than the bytes when they end inside it, and
+// SIZE_MAX when they do not start a header at all.
+struct header { std::size_t size; std::uint64_t length; };
 
 header read_header(std::string_view bytes) {
-    if (bytes.size() < 2) return {0, 0};
-    if ((octet(bytes, 1) & 0x80) == 0) return {2, octet(bytes, 1)};
-    const std::size_t octets = octet(bytes, 1) & 0x7f;
-    if (octets == 0 || octets > 8) return {SIZE_MAX, 0};
-    if (bytes.size() < 2 + octets) return {0, 0};
-    std::uint64_t length = 0;
-    for (std::size_t i = 2; i < 2 + octets; ++i) length = length << 8 | octet(bytes, i);
+    const unsigned first = bytes.size() < 2 ? 0 : octet(bytes, 1);
+    const std::size_t octets = first & 0x80 ? first & 0x7f : 0;
+    if ((first & 0x80) != 0 && (octets == 0 || octets > 8)) return {SIZE_MAX, 0};
+    std::uint64_t length = octets == 0 ? first : 0;
+    for (std::size_t i = 2; i < 2 + octets && i < bytes.size(); ++i) length = length << 8 | octet(bytes, i);
     return {2 + octets, length};
 }
 
@@ -80,8 +73,8 @@ frame model_frame(std::string_view bytes, std::size_t limit) {
     const header h = read_header(bytes);
     if ((!bytes.empty() && octet(bytes, 0) != 0x30) || h.size == SIZE_MAX)
         return {frame::status::malformed, 0};
-    if (h.size > 0 && h.length > limit) return {frame::status::too_long, h.length};
-    if (h.size == 0 || h.length > bytes.size() - h.size) return {frame::status::need_more, 0};
+    if (h.size <= bytes.size() && h.length > limit) return {frame::status::too_long, h.length};
+    if (h.size > bytes.size() || h.length > bytes.size() - h.size) return {frame::status::need_more, 0};
     return {frame::status::complete, h.size + h.length};
 }
 
@@ -98,7 +91,7 @@ public:
     // has not, no step, and the reader fails unless the element is optional.
     std::optional<std::string_view> read(unsigned tag, bool optional) {
         const header h = read_header(rest_);
-        if (next_tag() != tag || h.size == 0 || h.size == SIZE_MAX || h.length > rest_.size() - h.size) {
+        if (next_tag() != tag || h.size > rest_.size() || h.length > rest_.size() - h.size) {
             ok_ = ok_ && optional;
             return std::nullopt;
         }

@@ -27,10 +27,10 @@ inline std::string rebuilt(const gateway::request& r) {
 
 // The result (without a response name) of the same fields.
 inline std::string rebuilt(const gateway::response& r) {
-    if (r.operation != LDAP_RES_EXTENDED)
-        return gateway::build_result(r.operation, r.message_id, r.result_code, r.diagnostic);
-    return gateway::build_extended_response(r.message_id, r.result_code, r.diagnostic, nullptr,
-                                            r.value ? &*r.value : nullptr);
+    return r.operation != LDAP_RES_EXTENDED
+               ? gateway::build_result(r.operation, r.message_id, r.result_code, r.diagnostic)
+               : gateway::build_extended_response(r.message_id, r.result_code, r.diagnostic,
+                                                  nullptr, r.value ? &*r.value : nullptr);
 }
 
 }  // namespace gateway_test

@@ -48,9 +48,8 @@ TEST(Inspection, MessagesOfARealClientAndADirectory) {
         const std::optional<gateway::request> found = gateway::inspect_request(message);
         ASSERT_TRUE(found) << name;
         EXPECT_EQ(fields(*found), fields(expected)) << name;
-        if (found->kind == request_kind::end_transaction) {
-            EXPECT_EQ(gateway_test::rebuilt(*found), message) << name;
-        }
+        if (found->kind != request_kind::end_transaction) continue;
+        EXPECT_EQ(gateway_test::rebuilt(*found), message) << name;
     }
     EXPECT_EQ(gateway::update_response_operation(LDAP_REQ_MODDN), LDAP_RES_MODDN);
     EXPECT_FALSE(gateway::update_response_operation(LDAP_REQ_SEARCH));
