@@ -1,133 +1,75 @@
-// Message inspection over bytes alone: framing at every cut of a stream,
-// hostile headers, and what the builders encode read back by the readers.
+// Message inspection, the exact cases: the bounds of the message length,
+// and the messages real clients and a directory sent (the fuzz target's
+// seeds) read to their fields and built again to the same bytes.  What
+// holds for any bytes (framing, refusals, read-back) is the fuzz target's.
 #include "tools/gateway/ldap_message.hpp"
 
 #include <gtest/gtest.h>
 #include <ldap.h>
 
+#include <fstream>
+#include <iterator>
 #include <string>
+#include <tuple>
+#include <utility>
+
+#include "tests/gateway/ldap_message_fields.hpp"
 
 namespace {
 
 using gateway::frame;
 using gateway::request_kind;
+using gateway_test::fields;
 
-constexpr std::size_t max_length = 8388608;
-
-std::string bytes(std::initializer_list<int> values)
-{
-    std::string result;
-    for (const int value : values)
-        result.push_back(static_cast<char>(value));
-    return result;
+std::string seed(const std::string& name) {
+    std::ifstream in(LDAP_MESSAGE_SEEDS "/" + name, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-TEST(Framing, EveryPrefixOfAMessageNeedsMoreAndTheWholeIsComplete)
-{
-    const std::string end = gateway::build_end_transaction_request(7, "id", false);
-    for (std::size_t cut = 0; cut < end.size(); ++cut)
-        EXPECT_EQ(gateway::frame_message(end.substr(0, cut), max_length).state,
-                  frame::status::need_more) << cut;
-    const std::string stream = end + bytes({ 0x30 });
-    const frame whole = gateway::frame_message(stream, max_length);
-    EXPECT_EQ(whole.state, frame::status::complete);
-    EXPECT_EQ(whole.length, end.size());
+TEST(Framing, TheLimitIsTakenFromTheHeaderAlone) {
+    const frame at_limit = gateway::frame_message(std::string("\x30\x83\x80\0\0", 5), 8388608);
+    EXPECT_EQ(std::tie(at_limit.state, at_limit.length), std::make_tuple(frame::status::need_more, 0u));
+    const frame past = gateway::frame_message(std::string("\x30\x84\0\x80\0\1", 6), 8388608);
+    EXPECT_EQ(std::tie(past.state, past.length), std::make_tuple(frame::status::too_long, 8388609u));
 }
 
-TEST(Framing, HostileHeaders)
-{
-    struct header_case {
-        const char* what;
-        std::string data;
-        frame::status expected;
-        std::size_t length;
+// A client's requests, and the End Transaction built of the same fields.
+TEST(Inspection, MessagesOfARealClientAndADirectory) {
+    const std::pair<const char*, gateway::request> requests[] = {
+        {"crafted_05_request_add_with_two_transaction_controls",
+         {5, LDAP_REQ_ADD, request_kind::transactional_update, true, "second"}},
+        {"abort_04_request_end_transaction_abort",
+         {4, LDAP_REQ_EXTENDED, request_kind::end_transaction, false, ""}},
+        {"commit_07_request_end_transaction_commit",
+         {7, LDAP_REQ_EXTENDED, request_kind::end_transaction, true, ""}},
     };
-    const header_case cases[] = {
-        { "2 GiB", bytes({ 0x30, 0x84, 0x80, 0, 0, 0 }), frame::status::too_long, 2147483648u },
-        { "one past the limit", bytes({ 0x30, 0x83, 0x80, 0, 1 }), frame::status::too_long, 8388609 },
-        { "the limit", bytes({ 0x30, 0x83, 0x80, 0, 0 }), frame::status::need_more, 0 },
-        { "not a sequence", bytes({ 0x04, 0x01, 0x00 }), frame::status::malformed, 0 },
-        { "text", "GET / HTTP/1.0\r\n", frame::status::malformed, 0 },
-        { "indefinite length", bytes({ 0x30, 0x80, 0x02, 0x01, 0x01, 0, 0 }), frame::status::malformed, 0 },
-        { "nine length octets", bytes({ 0x30, 0x89, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0 }),
-          frame::status::malformed, 0 },
-        { "127 length octets, told by the second byte", bytes({ 0x30, 0xff }),
-          frame::status::malformed, 0 },
-        { "indefinite length, told by the second byte", bytes({ 0x30, 0x80 }),
-          frame::status::malformed, 0 },
-        { "short header", bytes({ 0x30, 0x84, 0x00 }), frame::status::need_more, 0 },
-        { "a lone tag", bytes({ 0x30 }), frame::status::need_more, 0 },
-    };
-    for (const header_case& c : cases) {
-        const frame found = gateway::frame_message(c.data, max_length);
-        EXPECT_EQ(found.state, c.expected) << c.what;
-        EXPECT_EQ(found.length, c.length) << c.what;
+    for (const auto& [name, expected] : requests) {
+        const std::string message = seed(name);
+        const std::optional<gateway::request> found = gateway::inspect_request(message);
+        ASSERT_TRUE(found) << name;
+        EXPECT_EQ(fields(*found), fields(expected)) << name;
+        if (found->kind != request_kind::end_transaction) continue;
+        EXPECT_EQ(gateway_test::rebuilt(*found), message) << name;
     }
-}
-
-TEST(Requests, TransactionRequestsAndTheirMalformedForms)
-{
-    const std::string end = gateway::build_end_transaction_request(9, "txn", false);
-    const std::optional<gateway::request> read = gateway::inspect_request(end);
-    ASSERT_TRUE(read);
-    EXPECT_EQ(read->kind, request_kind::end_transaction);
-    EXPECT_EQ(read->message_id, 9);
-    EXPECT_FALSE(read->commit);
-    EXPECT_EQ(read->identifier, "txn");
-    const std::optional<gateway::request> commit =
-        gateway::inspect_request(gateway::build_end_transaction_request(10, "", true));
-    ASSERT_TRUE(commit);
-    EXPECT_TRUE(commit->commit);
-
-    // Start: messageID 1, [APPLICATION 23] { [0] "1.3.6.1.1.21.1" }.
-    const std::string oid = LDAP_EXOP_TXN_START;
-    const std::string start = bytes({ 0x30, static_cast<int>(oid.size()) + 7, 0x02, 0x01, 0x01, 0x77,
-                                      static_cast<int>(oid.size()) + 2, 0x80,
-                                      static_cast<int>(oid.size()) }) + oid;
-    const std::optional<gateway::request> started = gateway::inspect_request(start);
-    ASSERT_TRUE(started);
-    EXPECT_EQ(started->kind, request_kind::start_transaction);
-    std::string with_value = start + bytes({ 0x81, 0x00 });
-    with_value[1] += 2;
-    with_value[6] += 2;
-    EXPECT_FALSE(gateway::inspect_request(with_value));
-    EXPECT_FALSE(gateway::inspect_request(start.substr(0, start.size() - 1)));
-    EXPECT_FALSE(gateway::inspect_request(start + bytes({ 0x00 })));
-}
-
-TEST(Responses, BuiltMessagesReadBack)
-{
-    const std::string identifier = "abc";
-    struct built_case {
-        std::string message;
-        ber_int_t id;
-        ber_tag_t operation;
-        ber_int_t code;
-        std::string diagnostic;
-        bool has_value;
-    };
-    const built_case cases[] = {
-        { gateway::build_result(LDAP_RES_MODDN, 4, LDAP_ADMINLIMIT_EXCEEDED, "eleven"), 4,
-          LDAP_RES_MODDN, 11, "eleven", false },
-        { gateway::build_extended_response(5, 68, "dup", nullptr, nullptr), 5, LDAP_RES_EXTENDED,
-          68, "dup", false },
-        { gateway::build_notice_of_disconnection(LDAP_UNAVAILABLE, "gone"), 0, LDAP_RES_EXTENDED,
-          52, "gone", false },
-        { gateway::build_aborted_transaction_notice(identifier, "late"), 0, LDAP_RES_EXTENDED, 3,
-          "late", true },
-    };
-    for (const built_case& c : cases) {
-        const std::optional<gateway::response> read = gateway::inspect_response(c.message);
-        ASSERT_TRUE(read) << c.diagnostic;
-        EXPECT_EQ(read->message_id, c.id);
-        EXPECT_EQ(read->operation, c.operation);
-        EXPECT_EQ(read->result_code, c.code);
-        EXPECT_EQ(read->diagnostic, c.diagnostic);
-        EXPECT_EQ(read->value.has_value(), c.has_value);
-    }
-    EXPECT_EQ(*gateway::inspect_response(cases[3].message)->value, "abc");
-    EXPECT_EQ(gateway::update_response_operation(LDAP_REQ_ADD), LDAP_RES_ADD);
+    EXPECT_EQ(gateway::update_response_operation(LDAP_REQ_MODDN), LDAP_RES_MODDN);
     EXPECT_FALSE(gateway::update_response_operation(LDAP_REQ_SEARCH));
+    // A directory's responses and the gateway's own (the limit's 11), and
+    // the gateway's results of the same fields.
+    const std::pair<const char*, gateway::response> responses[] = {
+        {"commit_02_response_start_transaction_result_0", {2, LDAP_RES_EXTENDED, true, 0, "", ""}},
+        {"abort_04_response_end_transaction_abort_result_0",
+         {4, LDAP_RES_EXTENDED, true, 0, "transaction aborted", std::nullopt}},
+        {"update_limit_04_response_add_in_transaction_result_11",
+         {4, LDAP_RES_ADD, true, 11, "the transaction already holds the limit of 1 updates",
+          std::nullopt}},
+    };
+    for (const auto& [name, expected] : responses) {
+        const std::string message = seed(name);
+        const std::optional<gateway::response> found = gateway::inspect_response(message);
+        ASSERT_TRUE(found) << name;
+        EXPECT_EQ(fields(*found), fields(expected)) << name;
+        EXPECT_EQ(gateway_test::rebuilt(*found), message) << name;
+    }
 }
 
 }  // namespace
