@@ -237,7 +237,7 @@ std::string table_ids() {
     return ids;
 }
 
-// Transaction operations: TRAN_API_OTHER and the table unchanged for a registration,
+// Transaction operations: 80 and the table unchanged for a registration,
 // null and nothing removed for a sweep; the system mutex is always released.
 TEST(allocation_failure, transactions) {
     ASSERT_EQ(tran_api_system_init(), TRAN_API_SUCCESS);
@@ -254,7 +254,7 @@ TEST(allocation_failure, transactions) {
         messages_printed = 0;
     };
     // Registrations with `a` registered answer `code` with `text` and leave the
-    // table as `ids` when nothing fails, TRAN_API_OTHER and the table
+    // table as `ids` when nothing fails, 80 and the table
     // unchanged when something does; a refusal prints the limit message once
     // the mutex is free.
     const struct { const char* name; _Connection* conn; int limit, code; const char *text, *ids; }
@@ -269,7 +269,7 @@ TEST(allocation_failure, transactions) {
               [&] { result = tran_api_create_transaction(r.conn); },
               [&](bool failed) {
                   EXPECT_EQ(system_mutex_depth, 0);
-                  EXPECT_EQ(result, failed ? TRAN_API_OTHER : r.code);
+                  EXPECT_EQ(result, failed ? 80 : r.code);
                   EXPECT_STREQ(tran_api_system_err(), failed ? insert_failed : r.text);
                   EXPECT_EQ(table_ids(), failed ? "1 " : r.ids);
                   EXPECT_EQ(messages_printed, !failed && r.code == TRAN_API_SIZE_LIMIT_EXCEEDED);

@@ -48,15 +48,33 @@ conns take(tran_api_conn_list* list) {
     return result;
 }
 
-// The names of tran_api.h stand for the documented LDAP result codes, and
-// for the catalogue message of a refusal for the limit and its selectors.
-TEST(tran_api_names, are_the_documented_numbers) {
-    const std::pair<int, int> names[] = {
-        {TRAN_API_SUCCESS, 0},         {TRAN_API_OPERATIONS_ERROR, 1},
-        {TRAN_API_SIZE_LIMIT_EXCEEDED, 4}, {TRAN_API_ENTRY_ALREADY_EXISTS, 68},
-        {TRAN_API_OTHER, 80},          {TRAN_API_LIMIT_MESSAGE, 153},
-        {TRAN_API_LIMIT_MESSAGE_SELECTOR1, 0}, {TRAN_API_LIMIT_MESSAGE_SELECTOR2, 2}};
-    for (const auto& [name, number] : names) EXPECT_EQ(name, number);
+// Before tran_api_system_init there is no system mutex, and nothing may
+// touch one: registration and removal are refused with 1, the lock calls
+// leave a text naming the missing mutex, everything that needs no mutex
+// works.  Declared first, so that in a run of the whole program no case
+// has called init before it (ctest runs every case in a program of its own).
+TEST(before_init, refusals_until_init) {
+    const char not_initialised[] = "tran_system: the transaction system is not initialised\n";
+    const std::string missing = "=>  the system mutex does not exist: tran_api_system_init was not called\n";
+    const host_session session;
+    EXPECT_STREQ(tran_api_system_err(), "");  // as the library is loaded
+    _Connection c{1, 0, nullptr};
+    EXPECT_EQ(tran_api_create_transaction(&c), 1);
+    EXPECT_STREQ(tran_api_system_err(), not_initialised);
+    tran_api_set_err("");
+    EXPECT_EQ(tran_api_delete_transaction(1), 1);
+    EXPECT_STREQ(tran_api_system_err(), not_initialised);
+    tran_api_system_lock();
+    EXPECT_EQ(tran_api_system_err(), "tran_system::system_lock" + missing);
+    tran_api_system_unlock();
+    EXPECT_EQ(tran_api_system_err(), "tran_system::system_unlock" + missing);
+    EXPECT_EQ(tran_api_timeout_transactions(1000000), nullptr);
+    EXPECT_EQ((std::vector<long>{tran_api_system_maxop(), tran_api_system_maxnum(), tran_api_system_tlimit()}),
+              (std::vector<long>{5, 20, 300}));
+    EXPECT_EQ(table_ids(), std::vector<int>{});  // no mutex exists yet, and nothing changed the table
+    ASSERT_EQ(tran_api_system_init(), TRAN_API_SUCCESS);
+    EXPECT_EQ(tran_api_create_transaction(&c), TRAN_API_SUCCESS);
+    EXPECT_EQ(tran_api_delete_transaction(1), TRAN_API_SUCCESS);
 }
 
 class tran : public ::testing::Test {
@@ -73,7 +91,7 @@ TEST_F(tran, register_remove_and_duplicates) {
     _Connection* const first = connection(3);
     EXPECT_EQ(tran_api_create_transaction(first), TRAN_API_SUCCESS);
     EXPECT_STREQ(tran_api_system_err(), "before");  // success keeps the text
-    EXPECT_EQ(tran_api_create_transaction(connection(3)), TRAN_API_ENTRY_ALREADY_EXISTS);
+    EXPECT_EQ(tran_api_create_transaction(connection(3)), 68);
     EXPECT_STREQ(tran_api_system_err(), "Duplicate StartTransactions with conn-x issued");
     EXPECT_EQ(tran_api_system_init(), TRAN_API_SUCCESS);  // a second init keeps the table
     EXPECT_EQ(take(tran_api_timeout_transactions(1000)), conns{first});  // the first record stayed
@@ -89,8 +107,8 @@ TEST_F(tran, transaction_limit) {
         clear_recorded();
         tran_api_set_err("untouched");
         tran_api_set_maxnum(limit);
-        std::vector<int> codes, expected(accepted, TRAN_API_SUCCESS);
-        expected.resize(tries, TRAN_API_SIZE_LIMIT_EXCEEDED);
+        std::vector<int> codes, expected(accepted, 0);
+        expected.resize(tries, 4);
         for (int id = 1; id <= tries; ++id)
             codes.push_back(tran_api_create_transaction(connection(id)));
         EXPECT_EQ(codes, expected) << limit;
@@ -99,10 +117,8 @@ TEST_F(tran, transaction_limit) {
         std::vector<std::vector<int>> messages;
         for (const message_call& m : recorded_messages())
             messages.push_back({m.printed, m.selector1, m.selector2, m.number, m.int_insert});
-        const std::vector<int> message = {true, TRAN_API_LIMIT_MESSAGE_SELECTOR1,
-                                          TRAN_API_LIMIT_MESSAGE_SELECTOR2, TRAN_API_LIMIT_MESSAGE,
-                                          limit};
-        EXPECT_EQ(messages, decltype(messages)(tries - accepted, message));
+        // The limit message: catalogue number 153, selectors 0 and 2.
+        EXPECT_EQ(messages, decltype(messages)(tries - accepted, {true, 0, 2, 153, limit}));
         for (int id = 1; id <= tries; ++id) tran_api_delete_transaction(id);
     }
 }
@@ -161,18 +177,17 @@ TEST_F(tran, every_function_traced_under_each_mask) {
                           head_at = "head " + pointer_text(&head),
                           node_at = ", node " + pointer_text(node);
         // The function's number n (its id is 0x3C020000 + 0x100 n), its entry
-        // text, its code, and the call.
+        // text, its code (the LDAP result codes, written as numbers as the
+        // server reads them), and the call.
         using step = std::tuple<unsigned long, std::string, std::int32_t, std::function<int()>>;
         const step steps[] = {
             {1, "", TRAN_API_SUCCESS, tran_api_system_init},
             {2, conn_c, TRAN_API_SUCCESS, [&] { return tran_api_create_transaction(&c); }},
-            {2, conn_c, TRAN_API_ENTRY_ALREADY_EXISTS,
-             [&] { return tran_api_create_transaction(&c); }},
+            {2, conn_c, 68, [&] { return tran_api_create_transaction(&c); }},
             {2, conn_d, TRAN_API_SUCCESS, [&] { return tran_api_create_transaction(&d); }},
             // Over a limit lowered below the count, before the duplicate.
             {5, "maxnum 1", 0, [] { return tran_api_set_maxnum(1), 0; }},
-            {2, conn_c, TRAN_API_SIZE_LIMIT_EXCEEDED,
-             [&] { return tran_api_create_transaction(&c); }},
+            {2, conn_c, 4, [&] { return tran_api_create_transaction(&c); }},
             {8, "", 1, tran_api_system_maxnum},
             {5, "maxnum 20", 0, [] { return tran_api_set_maxnum(20), 0; }},
             {3, "conn id 22", TRAN_API_SUCCESS, [] { return tran_api_delete_transaction(22); }},
