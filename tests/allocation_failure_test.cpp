@@ -53,6 +53,10 @@ char last_debug[256];
 long frees = 0;              // calls of free
 int destroy_result = -1;     // what the last pthread_mutex_destroy answered
 
+// The next definition of a function this program replaces.
+template <class F>
+F* next_symbol(const char* name) { return reinterpret_cast<F*>(dlsym(RTLD_NEXT, name)); }
+
 }  // namespace
 
 extern "C" {
@@ -86,23 +90,20 @@ void free(void* p) noexcept {
 }
 
 int pthread_mutex_destroy(pthread_mutex_t* mutex) {
-    static int (*const destroy)(pthread_mutex_t*) =
-        reinterpret_cast<int (*)(pthread_mutex_t*)>(dlsym(RTLD_NEXT, "pthread_mutex_destroy"));
+    static const auto destroy = next_symbol<int(pthread_mutex_t*)>("pthread_mutex_destroy");
     return destroy_result = destroy(mutex);
 }
 
 int pthread_mutex_lock(pthread_mutex_t* mutex) {
-    static int (*const lock)(pthread_mutex_t*) =
-        reinterpret_cast<int (*)(pthread_mutex_t*)>(dlsym(RTLD_NEXT, "pthread_mutex_lock"));
+    static const auto lock = next_symbol<int(pthread_mutex_t*)>("pthread_mutex_lock");
     const int result = lock(mutex);
-    if (result == 0 && is_system_mutex(mutex)) ++system_mutex_depth;
+    system_mutex_depth += result == 0 && is_system_mutex(mutex);
     return result;
 }
 
 int pthread_mutex_unlock(pthread_mutex_t* mutex) {
-    static int (*const unlock)(pthread_mutex_t*) =
-        reinterpret_cast<int (*)(pthread_mutex_t*)>(dlsym(RTLD_NEXT, "pthread_mutex_unlock"));
-    if (is_system_mutex(mutex)) --system_mutex_depth;
+    static const auto unlock = next_symbol<int(pthread_mutex_t*)>("pthread_mutex_unlock");
+    system_mutex_depth -= is_system_mutex(mutex);
     return unlock(mutex);
 }
 

@@ -47,11 +47,9 @@ unsigned int trcEvents = 0x1000;  // entry records only
 
 int trcWriteRec(unsigned long type, unsigned long id, const void*, unsigned long, const void*,
                 unsigned long, unsigned long, unsigned long, unsigned long) {
-    const unsigned long entry = 0x03200000, removal = 0x3C020300;
-    if (type == entry && id == removal && hold_before_removal) {
-        hold_before_removal = false;
-        std::this_thread::sleep_for(std::chrono::microseconds(200));
-    }
+    // The entry record of tran_api_delete_transaction.
+    if (type == 0x03200000 && id == 0x3C020300 && hold_before_removal)
+        hold_before_removal = false, std::this_thread::sleep_for(std::chrono::microseconds(200));
     return 0;
 }
 
@@ -82,21 +80,18 @@ TEST(stress, sweeps_never_take_a_restarted_transaction) {
     const auto check_table = [&](int sweep) {
         std::unique_lock<std::mutex> hold[workers];
         for (int w = 0; w < workers; ++w) hold[w] = std::unique_lock<std::mutex>(guards[w]);
+        // The table changes only under the system mutex, held here.
+        const tran_system::pool_lock table(*transys);
         std::map<int, const _Connection*> held;
-        {
-            // The table changes only under the system mutex, held here.
-            const tran_system::pool_lock table(*transys);
-            for (const auto& entry : transys->pool())
-                held.emplace(entry.first.id(), entry.second.conn());
-        }
+        for (const auto& entry : transys->pool()) held.emplace(entry.first.id(), entry.second.conn());
+        // A transaction believed old may have been swept.
         for (int id = 0; id < connections; ++id) {
-            // A transaction believed old may have been swept.
+            const belief state = slots[id].state;
             const auto found = held.find(id);
             const bool registered = found != held.end() && found->second == &slots[id].record;
-            ASSERT_TRUE(slots[id].state != belief::started_fresh || registered)
+            ASSERT_TRUE(state != belief::started_fresh || registered)
                 << "sweep " << sweep << " took the fresh transaction of " << id;
-            ASSERT_TRUE(slots[id].state != belief::ended || found == held.end())
-                << "ended transaction of " << id << " held";
+            ASSERT_TRUE(state != belief::ended || !registered) << "ended transaction of " << id << " held";
         }
     };
 
@@ -109,7 +104,7 @@ TEST(stress, sweeps_never_take_a_restarted_transaction) {
         for (int sweep = 0; sweep < sweeps && !testing::Test::HasFailure(); ++sweep) {
             hold_before_removal = true;
             tran_api_conn_list* const list = tran_api_timeout_transactions(now);
-            for (const tran_api_conn_list* n = list; n != nullptr; n = n->next) swept.fetch_add(1);
+            swept.fetch_add(list != nullptr);
             tran_api_conn_list_delete(list);
             check_table(sweep);
         }
@@ -123,10 +118,10 @@ TEST(stress, sweeps_never_take_a_restarted_transaction) {
             while (sweeping.load() && !testing::Test::HasFailure()) {
                 slot& s = slots[w * per_worker + next() % per_worker];
                 const std::lock_guard<std::mutex> hold(guards[w]);
+                // An old transaction may be gone already; ending is not an
+                // error then either.  Most ended transactions start again
+                // at once, as a client's next one does.
                 if (s.state != belief::ended) {
-                    // An old transaction may be gone already; ending is not an
-                    // error then either.  Most ended transactions start again
-                    // at once, as a client's next one does.
                     ASSERT_EQ(tran_api_delete_transaction(s.record.conn_id), TRAN_API_SUCCESS);
                     s.state = belief::ended;
                     if (next() % 4 == 0) continue;
@@ -141,7 +136,7 @@ TEST(stress, sweeps_never_take_a_restarted_transaction) {
     for (std::thread& t : threads) t.join();
     sweeper.join();
     check_table(-1);
-    EXPECT_GT(swept.load(), 0);  // the sweeps had old transactions to take
+    EXPECT_GT(swept.load(), 0);  // sweeps had old transactions to take
     for (slot& s : slots) tran_api_delete_transaction(s.record.conn_id);
 }
 
