@@ -31,8 +31,7 @@ TEST(trace_registry, holds_the_documented_values) {
     EXPECT_EQ((std::vector<unsigned long>{ldtr_type(trace_kind_debug), cstr_type(trace_kind_entry),
                                           cstr_type(trace_kind_text), cstr_type(trace_kind_data),
                                           trace_event_error, trace_event_data}),
-              (std::vector<unsigned long>{0x03400000, 0x02200000, 0x02070000, 0x02220000, 0x40,
-                                          0x4000}));
+              (std::vector<unsigned long>{0x03400000, 0x02200000, 0x02070000, 0x02220000, 0x40, 0x4000}));
 }
 
 TEST(ldtr, formatters_and_debug_texts) {
@@ -62,16 +61,12 @@ TEST(ldtr, formatters_and_debug_texts) {
     global.debug(0x77, "global");
     global.debug(0xC8110000, "global %d", 4);
     EXPECT_EQ(recorded_traces(),
-              (records{{ldtr_entry, maxop_id, a, false, ""},
-                       text(ldtr_entry, maxop_id, a, "-42|x|c"),
-                       text(ldtr_entry, maxop_id, a, area.substr(1)),
-                       text(t, 0x3C0202FF, a, "sub 1"), text(t, id, b, "about b"),
-                       text(t, 0x3C020202, b, "again"), text(t, 0x3C020220, a, "plain 1"),
+              (records{{ldtr_entry, maxop_id, a, false, ""}, text(ldtr_entry, maxop_id, a, "-42|x|c"),
+                       text(ldtr_entry, maxop_id, a, area.substr(1)), text(t, 0x3C0202FF, a, "sub 1"),
+                       text(t, id, b, "about b"), text(t, 0x3C020202, b, "again"), text(t, 0x3C020220, a, "plain 1"),
                        text(0xC5070000, id, a, "level hit"), text(0xC5070000, id, a, "then"),
-                       text(debug_type, 0x3C020500, nullptr, "g7"),
-                       text(debug_type, 0x3C020600, b, "other"),
-                       text(debug_type, 0x77, nullptr, "global"),
-                       text(0x03070000, 0xC8110000, nullptr, "global 4")}));
+                       text(debug_type, 0x3C020500, nullptr, "g7"), text(debug_type, 0x3C020600, b, "other"),
+                       text(debug_type, 0x77, nullptr, "global"), text(0x03070000, 0xC8110000, nullptr, "global 4")}));
     std::vector<std::pair<unsigned long, std::string>> debugs;
     for (const debug_call& d : recorded_debugs()) debugs.emplace_back(d.level, d.text);
     EXPECT_EQ(debugs, (decltype(debugs){{0x20, "plain 1"}, {0xC8110000, "level hit"},
@@ -120,15 +115,9 @@ TEST(csgl_trc, scopes_exit_on_every_way_out) {
     for (const unsigned int events : {0u, 0x800u, 0x1000u, 0x2000u, 0x3000u}) {
         for (const bool fail : {false, true}) {
             host_session session(events);
-            records expected;
-            if (events & 0x1000) {
-                expected = {{entry, flush_id, a, false, ""},
-                            text(entry, copy_id, nullptr, "x -> y")};
-            }
-            if (events & 0x3000) {
-                expected.push_back(coded(exit_type, copy_id, nullptr, 0));
-                expected.push_back(coded(exit_type, flush_id, a, 0));
-            }
+            records expected, exits = {coded(exit_type, copy_id, nullptr, 0), coded(exit_type, flush_id, a, 0)};
+            if (events & 0x1000) expected = {{entry, flush_id, a, false, ""}, text(entry, copy_id, nullptr, "x -> y")};
+            if (events & 0x3000) expected.insert(expected.end(), exits.begin(), exits.end());
             bool thrown = false;
             try {
                 member_function(a, fail);
@@ -158,19 +147,16 @@ struct self_recorded
 TEST(cstr_class, records_name_the_whole_object) {
     for (const unsigned int events : {0x800u, ~0x800u}) {
         host_session session(events);
-        auto* first = new tracked;
-        ASSERT_NE(static_cast<const void*>(static_cast<tracking*>(first)), first);
-        auto* copy = new tracked(*first);
-        auto* quiet = new self_recorded;
-        records expected = {
-            {created, tracked_id, first, false, ""},   text(created, tracked_id, copy, "= " + pointer_text(first)),
-            {destroyed, tracked_id, first, false, ""}, {destroyed, tracked_id, copy, false, ""},
-            {destroyed, tracked_id + 0x100, quiet, false, ""}};
-        delete first;
-        delete copy;
-        delete quiet;
-        if (events != 0x800) expected.clear();
-        EXPECT_EQ(recorded_traces(), expected);
+        records expected;
+        {
+            const tracked first, copy(first);
+            ASSERT_NE(static_cast<const void*>(static_cast<const tracking*>(&first)), &first);
+            const self_recorded quiet;
+            expected = {{created, tracked_id, &first, false, ""}, text(created, tracked_id, &copy, "= " + pointer_text(&first)),
+                        {destroyed, tracked_id + 0x100, &quiet, false, ""}, {destroyed, tracked_id, &copy, false, ""},
+                        {destroyed, tracked_id, &first, false, ""}};
+        }
+        EXPECT_EQ(recorded_traces(), events == 0x800 ? expected : records{});
     }
 }
 
