@@ -1,27 +1,24 @@
-// A C++ program using the installed library: strings, an exception thrown
-// inside the library and caught here by its family (the type information
-// crosses the library's boundary), and the table class: the library's own
-// table through `transys` and a table of the program's own.  Prints one
-// line and exits 0 when every check holds.
+// A C++ program using the installed library: an exception thrown inside the
+// library and caught here by its family (the type information crosses the
+// library's boundary), and the table class: the library's own table
+// through `transys` and a table of the program's own.  Prints one line and
+// exits 0 when every check holds.
 #include <cstdio>
 #include <cstring>
 
 #include "libtransys/tran_api.h"
 #include "libtransys/tran_system.hpp"
 #include "libutils/csgl/csgl_exc.hpp"
-#include "libutils/csgl/csgl_string.hpp"
 
 int main() {
-    const csgl_string text = csgl_string("ab") + "c" + 'a';
-    bool holds = std::strcmp(text.c_str(), "abca") == 0 && text.find('a', 1) == 3;
+    bool holds = false;
     try {
         exc_t::throw_posix_error("consumer.cpp", 7, 2);  // ENOENT
-        holds = false;
     } catch (const exc_maybe_t& e) {
-        holds = holds && dynamic_cast<const exc_does_not_exist_t*>(&e) != nullptr && e.error == 0x20030023 &&
+        holds = dynamic_cast<const exc_does_not_exist_t*>(&e) != nullptr && e.error == 0x20030023 &&
                 std::strcmp(e.message().msg_string(), "does_not_exist (ENOENT)") == 0;
     }
-    transys->set_err(csgl_string("set through transys"));
+    transys->set_err(csgl_string("set") + " through transys");
     tran_system own;
     char name[] = "consumer";
     _Connection conn = {7, 0, name};
