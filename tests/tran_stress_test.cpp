@@ -15,9 +15,9 @@
 
 #include <atomic>
 #include <chrono>
-#include <map>
 #include <mutex>
 #include <random>
+#include <set>
 #include <thread>
 #include <vector>
 
@@ -27,7 +27,7 @@
 
 namespace {
 
-constexpr int workers = 4, per_worker = 16, sweeps = 100, connections = workers * per_worker;
+constexpr int workers = 4, per_worker = 16, sweeps = 100;
 // Every sweep's time and the time limit; an old stamp times out at every
 // sweep, a fresh one never.
 constexpr long now = 1000, limit = 10, old_stamp = 0, fresh_stamp = now;
@@ -57,41 +57,37 @@ int trcWriteRec(unsigned long type, unsigned long id, const void*, unsigned long
 
 namespace {
 
-enum class belief { ended, started_old, started_fresh };
-
-// One connection as its worker sees it.
+// One connection as its worker sees it: whether its transaction is open
+// (its stamp tells whether a sweep may take it).
 struct slot {
     _Connection record{};
-    belief state = belief::ended;
+    bool open = false;
 };
 
 TEST(stress, sweeps_never_take_a_restarted_transaction) {
     ASSERT_EQ(tran_api_system_init(), TRAN_API_SUCCESS);
     tran_api_set_maxnum(0);
     tran_api_set_tlimit(limit);
-    std::vector<slot> slots(connections);
-    for (int id = 0; id < connections; ++id) slots[id].record = {id, old_stamp, nullptr};
+    std::vector<slot> slots(workers * per_worker);
+    for (int id = 0; id < workers * per_worker; ++id) slots[id].record = {id, old_stamp, nullptr};
     // A worker changes its records, their entries and its beliefs only while
-    // holding its own guard; the check holds every guard, so it sees the
-    // beliefs and the table at one moment.  The sweeps take none: they run
+    // holding its own guard; the check holds every guard and the system
+    // mutex, under which alone the table changes, so it sees the beliefs
+    // and the table at one moment.  The sweeps take no guard: they run
     // while the workers end and restart transactions.
     std::mutex guards[workers];
-
     const auto check_table = [&](int sweep) {
         std::unique_lock<std::mutex> hold[workers];
         for (int w = 0; w < workers; ++w) hold[w] = std::unique_lock<std::mutex>(guards[w]);
-        // The table changes only under the system mutex, held here.
         const tran_system::pool_lock table(*transys);
-        std::map<int, const _Connection*> held;
-        for (const auto& entry : transys->pool()) held.emplace(entry.first.id(), entry.second.conn());
+        std::set<int> held;
+        for (const auto& entry : transys->pool()) held.insert(entry.first.id());
         // A transaction believed old may have been swept.
-        for (int id = 0; id < connections; ++id) {
-            const belief state = slots[id].state;
-            const auto found = held.find(id);
-            const bool registered = found != held.end() && found->second == &slots[id].record;
-            ASSERT_TRUE(state != belief::started_fresh || registered)
-                << "sweep " << sweep << " took the fresh transaction of " << id;
-            ASSERT_TRUE(state != belief::ended || !registered) << "ended transaction of " << id << " held";
+        for (const slot& s : slots) {
+            const bool registered = held.count(s.record.conn_id) != 0;
+            ASSERT_TRUE(!s.open || s.record.txn_stamp != fresh_stamp || registered)
+                << "sweep " << sweep << " took the fresh transaction of " << s.record.conn_id;
+            ASSERT_TRUE(s.open || !registered) << "ended transaction of " << s.record.conn_id << " held";
         }
     };
 
@@ -121,15 +117,14 @@ TEST(stress, sweeps_never_take_a_restarted_transaction) {
                 // An old transaction may be gone already; ending is not an
                 // error then either.  Most ended transactions start again
                 // at once, as a client's next one does.
-                if (s.state != belief::ended) {
+                if (s.open) {
                     ASSERT_EQ(tran_api_delete_transaction(s.record.conn_id), TRAN_API_SUCCESS);
-                    s.state = belief::ended;
+                    s.open = false;
                     if (next() % 4 == 0) continue;
                 }
-                const bool fresh = next() % 2 == 0;
-                s.record.txn_stamp = fresh ? fresh_stamp : old_stamp;
+                s.record.txn_stamp = next() % 2 == 0 ? fresh_stamp : old_stamp;
                 ASSERT_EQ(tran_api_create_transaction(&s.record), TRAN_API_SUCCESS);
-                s.state = fresh ? belief::started_fresh : belief::started_old;
+                s.open = true;
             }
         });
     }

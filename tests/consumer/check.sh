@@ -4,11 +4,11 @@
 # fields and the files of the library folder, unpacks them with `dpkg -x`
 # into WORK_DIR/root, and checks the installed libraries' sonames,
 # dependencies and run paths; every installed header must compile on its
-# own (C++, and C99 for the .h headers).  Then builds the consumer programs
-# of this folder (c/, cxx/) against the unpacked library, each through
-# find_package(transys) and through pkg-config, and runs them as a user
-# would: no LD_LIBRARY_PATH, the library found through the program's run
-# path, the host stand-ins through the library's own ($ORIGIN).
+# own (C++, and C99 for the .h headers).  Then builds the consumer program
+# of c/ against the unpacked library, through find_package(transys) and
+# through pkg-config, and runs it as a user would: no LD_LIBRARY_PATH, the
+# library found through the program's run path, the host stand-ins through
+# the library's own ($ORIGIN).
 #
 #   check.sh BUILD_DIR WORK_DIR
 #
@@ -123,20 +123,15 @@ while read -r header; do
 done < <(find "$includes" -type f \( -name '*.h' -o -name '*.hpp' \))
 
 toolchain=(${TRANSYS_TOOLCHAIN:+"-DCMAKE_TOOLCHAIN_FILE=$TRANSYS_TOOLCHAIN"})
+# find_package(transys), with CMake's default run path.
+quietly cmake -S "$here/c" -B "$work/cmake" -G Ninja -DCMAKE_C_COMPILER="$TRANSYS_CC" "${toolchain[@]}" \
+    -DCMAKE_PREFIX_PATH="$prefix"
+quietly cmake --build "$work/cmake"
+run "$work/cmake/consumer_c"
+# pkg-config, looking at this prefix only, with the run path of its library
+# folder.
 export PKG_CONFIG_LIBDIR=$libdir/pkgconfig
 read -r -a transys_flags <<<"$(pkg-config --cflags --libs transys)"
-for language in c cxx; do
-    consumer=consumer_$language
-    compiler=-DCMAKE_CXX_COMPILER=$TRANSYS_CXX compile=("$TRANSYS_CXX" -std=c++17 "$here/cxx/main.cpp")
-    [ $language = cxx ] || compiler=-DCMAKE_C_COMPILER=$TRANSYS_CC compile=("$TRANSYS_CC" -std=c99 "$here/c/main.c")
-    # find_package(transys), with CMake's default run path.
-    quietly cmake -S "$here/$language" -B "$work/$language-cmake" -G Ninja \
-        "$compiler" "${toolchain[@]}" -DCMAKE_PREFIX_PATH="$prefix"
-    quietly cmake --build "$work/$language-cmake"
-    run "$work/$language-cmake/$consumer"
-    # pkg-config, looking at this prefix only, with the run path of its
-    # library folder.
-    quietly "${compile[@]}" "${flags[@]}" "${warnings[@]}" "${transys_flags[@]}" \
-        -Wl,-rpath,"$(pkg-config --variable=libdir transys)" -o "$work/$consumer-pkgconfig"
-    run "$work/$consumer-pkgconfig"
-done
+quietly "$TRANSYS_CC" -std=c99 "$here/c/main.c" "${flags[@]}" "${warnings[@]}" "${transys_flags[@]}" \
+    -Wl,-rpath,"$(pkg-config --variable=libdir transys)" -o "$work/consumer_c-pkgconfig"
+run "$work/consumer_c-pkgconfig"
