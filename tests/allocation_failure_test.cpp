@@ -80,8 +80,7 @@ void* malloc(std::size_t size) noexcept {
 
 void* calloc(std::size_t count, std::size_t size) noexcept {
     if (fails_now()) return nullptr;
-    return __interceptor_calloc != nullptr ? __interceptor_calloc(count, size)
-                                           : __libc_calloc(count, size);
+    return __interceptor_calloc != nullptr ? __interceptor_calloc(count, size) : __libc_calloc(count, size);
 }
 
 void free(void* p) noexcept {
@@ -112,17 +111,13 @@ int trcInit(void) { return 0; }
 int trcWriteRec(unsigned long, unsigned long, const void*, unsigned long, const void*,
                 unsigned long, unsigned long, unsigned long, unsigned long) { return 0; }
 int PrintMessage(int, int, int, ...) {
-    ++messages_printed;
-    message_under_mutex = system_mutex_depth != 0;
-    return 0;
+    return ++messages_printed, message_under_mutex = system_mutex_depth != 0, 0;
 }
 int getPrintedMessage(char* buffer, unsigned int capacity, int, int, int, ...) {
-    std::snprintf(buffer, capacity, "printed");
-    return 0;
+    return std::snprintf(buffer, capacity, "printed"), 0;
 }
 int PrintDebugVa(unsigned long, const char* format, va_list args) {
-    std::vsnprintf(last_debug, sizeof last_debug, format, args);
-    return 0;
+    return std::vsnprintf(last_debug, sizeof last_debug, format, args), 0;
 }
 
 }  // extern "C"
@@ -158,11 +153,9 @@ long walk(const operation& op) {
     for (long n = 1;; ++n) {
         if (op.prepare) op.prepare();
         failure_injected = false, countdown = n - 1;
-        op.run();
-        countdown = -1;
-        const bool failed = failure_injected;
-        op.check(failed);
-        if (!failed) {
+        op.run(), countdown = -1;
+        op.check(failure_injected);
+        if (!failure_injected) {
             std::printf("%-44s %2ld allocation sites, each failed once\n", op.name, n - 1);
             return n - 1;
         }
@@ -249,9 +242,7 @@ TEST(allocation_failure, transactions) {
     const char* const insert_failed = "tran_system::insert_tran: Internal error . exception thrown from map";
     const auto clear = [] {
         for (int id : {1, 2, 3}) tran_api_delete_transaction(id);
-        tran_api_set_maxnum(20);
-        tran_api_set_err("before");
-        messages_printed = 0;
+        tran_api_set_maxnum(20), tran_api_set_err("before"), messages_printed = 0;
     };
     // Registrations with `a` registered answer `code` with `text` and leave the
     // table as `ids` when nothing fails, 80 and the table
@@ -304,9 +295,8 @@ TEST(allocation_failure, transactions) {
         const operation sweep = {
             events ? "sweep, debug texts on" : "sweep",
             [&] {
-                clear();
+                clear(), trcEvents = events, last_debug[0] = '\0';
                 for (_Connection* conn : {&a, &b, &c}) tran_api_create_transaction(conn);
-                trcEvents = events, last_debug[0] = '\0';
             },
             [&] { list = tran_api_timeout_transactions(1000); },
             [&](bool failed) {
