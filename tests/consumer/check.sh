@@ -4,11 +4,12 @@
 # fields and the files of the library folder, unpacks them with `dpkg -x`
 # into WORK_DIR/root, and checks the installed libraries' sonames,
 # dependencies and run paths; every installed header must compile on its
-# own (C++, and C99 for the .h headers).  Then builds the consumer program
-# of c/ against the unpacked library, through find_package(transys) and
-# through pkg-config, and runs it as a user would: no LD_LIBRARY_PATH, the
-# library found through the program's run path, the host stand-ins through
-# the library's own ($ORIGIN).
+# own (C++, and C99 for the .h headers).  Then builds a host program, the
+# C interface example of docs/ (its asserts check the results), against the
+# unpacked library, through find_package(transys) (c/) and through
+# pkg-config, and runs it as a user would: no LD_LIBRARY_PATH, the library
+# found through the program's run path, the host stand-ins through the
+# library's own ($ORIGIN).
 #
 #   check.sh BUILD_DIR WORK_DIR
 #
@@ -57,12 +58,11 @@ dynamic_section() {
         /\((RUNPATH|RPATH)\)/ { print tolower(substr($2, 2, length($2) - 2)) " " value }'
 }
 
-# The program must print exactly its success line, and the loader must
-# have taken the library and the stand-ins from the tree under test.
+# The program must succeed, and the loader must have taken the library and
+# the stand-ins from the tree under test.
 run() {
-    local output interpreter library found
-    output=$("${emulator[@]}" "$1") || { echo "failed: $1"; exit 1; }
-    same "output of $1" "$output" "$(basename "${1%-pkgconfig}"): all checks passed"
+    local interpreter library found
+    "${emulator[@]}" "$1" >>"$log" 2>&1 || { echo "failed: $1"; cat "$log"; exit 1; }
     interpreter=$(readelf -l "$1" | sed -n 's/.*Requesting program interpreter: \(.*\)]$/\1/p')
     for library in libtransys.so.1 libtrc.so.1 libmessage.so.1; do
         found=$("${emulator[@]}" "$interpreter" --list "$1" | awk -v name="$library" '$1 == name { print $3 }')
@@ -132,6 +132,6 @@ run "$work/cmake/consumer_c"
 # folder.
 export PKG_CONFIG_LIBDIR=$libdir/pkgconfig
 read -r -a transys_flags <<<"$(pkg-config --cflags --libs transys)"
-quietly "$TRANSYS_CC" -std=c99 "$here/c/main.c" "${flags[@]}" "${warnings[@]}" "${transys_flags[@]}" \
+quietly "$TRANSYS_CC" -std=c99 -UNDEBUG "$here/../../docs/examples/c_interface.c" "${flags[@]}" "${warnings[@]}" "${transys_flags[@]}" \
     -Wl,-rpath,"$(pkg-config --variable=libdir transys)" -o "$work/consumer_c-pkgconfig"
 run "$work/consumer_c-pkgconfig"
