@@ -40,8 +40,7 @@ bool fails_now() { return countdown >= 0 && countdown-- == 0 && (failure_injecte
 // The system mutex is the one inside the table; how often this thread holds it.
 int system_mutex_depth = 0;
 bool is_system_mutex(const pthread_mutex_t* mutex) {
-    const void* const table = transys;
-    return mutex >= table && static_cast<const void*>(mutex + 1) <= transys + 1;
+    return mutex >= static_cast<const void*>(transys) && static_cast<const void*>(mutex + 1) <= transys + 1;
 }
 
 // What the host received: messages printed (and whether the system mutex
@@ -141,11 +140,7 @@ namespace {
 // One operation of the library: `prepare` sets the scene (nothing fails
 // there), `run` does the operation, `check` looks at the outcome, knowing
 // whether an allocation failed.
-struct operation {
-    const char* name;
-    std::function<void()> prepare, run;
-    std::function<void(bool failed)> check;
-};
+struct operation { const char* name; std::function<void()> prepare, run; std::function<void(bool failed)> check; };
 
 // Walks N from 1 until `op` runs without a failure; returns the number of
 // allocations it made, each of which was made to fail once.

@@ -16,12 +16,9 @@ while IFS= read -r page; do
         block=$(awk -v start="$number" 'NR == start + 1 { if ($0 !~ /^```/) exit 1; inside = 1; next }
                                         inside && /^```$/ { exit }
                                         inside { print }' "$page")
-        if [ ! -f "$file" ]; then
-            echo "$page:$number: no file $path" && status=1
-        elif [ "$block" != "$(cat "$file")" ]; then
-            echo "$page:$number: the block differs from $path:" && status=1
-            diff <(echo "$block") "$file" | head -20
-        fi
+        [ -f "$file" ] || { echo "$page:$number: no file $path"; status=1; continue; }
+        [ "$block" = "$(cat "$file")" ] ||
+            { echo "$page:$number: the block differs from $path:"; diff <(echo "$block") "$file" | head -20; status=1; }
     done < <(grep -n '^<!-- example: .* -->$' "$page" | sed 's/<!-- example: \(.*\) -->$/\1/')
 done < <(find "$docs" -name '*.md' | sort)
 

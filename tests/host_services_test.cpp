@@ -133,8 +133,8 @@ int debug(unsigned long level, const char* format, ...) {
 // the services' line buffer come out whole; a line that cannot be written
 // answers -1.
 TEST(MessageService, PrintsAndFormatsCatalogueEntries) {
-    const std::string limit_text = "The number of open transactions has reached the limit of 20.";
-    const std::string unknown_text = "message 999 is not in the catalogue";
+    const std::string limit_text = "The number of open transactions has reached the limit of 20.",
+                      unknown_text = "message 999 is not in the catalogue";
     // The texts that just fill the 1024-byte line after "MSG0010 (5,8): "
     // and after "DBG 0x00000001: ", with the line end.
     const std::string message_text(1008, '%'), debug_text(1006, '%');

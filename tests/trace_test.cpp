@@ -130,9 +130,7 @@ TEST(csgl_trc, scopes_exit_on_every_way_out) {
 constexpr unsigned long tracked_id = 0x14990000;
 struct tracked;
 struct leading { long first = 1; };
-struct tracking : cstr_class<cstr_type(trace_kind_created), trace_event_objects, tracked_id, tracked> {
-    long second = 2;
-};
+struct tracking : cstr_class<cstr_type(trace_kind_created), trace_event_objects, tracked_id, tracked> { long second = 2; };
 struct tracked : leading, tracking {};
 struct self_recorded
     : cstr_class<cstr_type(trace_kind_created), trace_event_objects, tracked_id + 0x100, self_recorded> {

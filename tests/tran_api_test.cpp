@@ -106,8 +106,7 @@ TEST_F(tran, transaction_limit) {
         EXPECT_EQ(codes, expected) << limit;
         EXPECT_STREQ(tran_api_system_err(), tries > accepted ? "The number of transaction exceeds limit\n" : "untouched");
         std::vector<std::vector<int>> messages;
-        for (const message_call& m : recorded_messages())
-            messages.push_back({m.printed, m.selector1, m.selector2, m.number, m.int_insert});
+        for (const message_call& m : recorded_messages()) messages.push_back({m.printed, m.selector1, m.selector2, m.number, m.int_insert});
         // The limit message: catalogue number 153, selectors 0 and 2.
         EXPECT_EQ(messages, decltype(messages)(tries - accepted, {true, 0, 2, 153, limit}));
         for (int id = 1; id <= tries; ++id) tran_api_delete_transaction(id);

@@ -59,10 +59,7 @@ namespace {
 
 // One connection as its worker sees it: whether its transaction is open
 // (its stamp tells whether a sweep may take it).
-struct slot {
-    _Connection record{};
-    bool open = false;
-};
+struct slot { _Connection record{}; bool open = false; };
 
 TEST(stress, sweeps_never_take_a_restarted_transaction) {
     ASSERT_EQ(tran_api_system_init(), TRAN_API_SUCCESS);

@@ -94,8 +94,7 @@ Section: libdevel
 $(for f in Config ConfigVersion Targets-relwithdebinfo Targets; do echo "$lib/cmake/transys/transys$f.cmake"; done)
 $(for l in "${libraries[@]}"; do echo "$lib/lib$l.so -> lib$l.so.1"; done)
 $lib/pkgconfig/transys.pc"
-quietly dpkg -x "$runtime" "$work/root"
-quietly dpkg -x "$development" "$work/root"
+for deb in "$runtime" "$development"; do quietly dpkg -x "$deb" "$work/root"; done
 prefix=$work/root/usr libdir=$work/root/usr/$TRANSYS_LIBDIR
 
 same "the dynamic sections" \
