@@ -40,8 +40,7 @@ bool fails_now() { return countdown >= 0 && countdown-- == 0 && (failure_injecte
 // The system mutex is the one inside the table; how often this thread holds it.
 int system_mutex_depth = 0;
 bool is_system_mutex(const pthread_mutex_t* mutex) {
-    const void* const table = transys;
-    return mutex >= table && static_cast<const void*>(mutex + 1) <= transys + 1;
+    return mutex >= static_cast<const void*>(transys) && static_cast<const void*>(mutex + 1) <= transys + 1;
 }
 
 // What the host received: messages printed (and whether the system mutex
@@ -52,6 +51,10 @@ char last_debug[256];
 
 long frees = 0;              // calls of free
 int destroy_result = -1;     // what the last pthread_mutex_destroy answered
+
+// The next definition of a function this program replaces.
+template <class F>
+F* next_symbol(const char* name) { return reinterpret_cast<F*>(dlsym(RTLD_NEXT, name)); }
 
 }  // namespace
 
@@ -76,8 +79,7 @@ void* malloc(std::size_t size) noexcept {
 
 void* calloc(std::size_t count, std::size_t size) noexcept {
     if (fails_now()) return nullptr;
-    return __interceptor_calloc != nullptr ? __interceptor_calloc(count, size)
-                                           : __libc_calloc(count, size);
+    return __interceptor_calloc != nullptr ? __interceptor_calloc(count, size) : __libc_calloc(count, size);
 }
 
 void free(void* p) noexcept {
@@ -86,23 +88,20 @@ void free(void* p) noexcept {
 }
 
 int pthread_mutex_destroy(pthread_mutex_t* mutex) {
-    static int (*const destroy)(pthread_mutex_t*) =
-        reinterpret_cast<int (*)(pthread_mutex_t*)>(dlsym(RTLD_NEXT, "pthread_mutex_destroy"));
+    static const auto destroy = next_symbol<int(pthread_mutex_t*)>("pthread_mutex_destroy");
     return destroy_result = destroy(mutex);
 }
 
 int pthread_mutex_lock(pthread_mutex_t* mutex) {
-    static int (*const lock)(pthread_mutex_t*) =
-        reinterpret_cast<int (*)(pthread_mutex_t*)>(dlsym(RTLD_NEXT, "pthread_mutex_lock"));
+    static const auto lock = next_symbol<int(pthread_mutex_t*)>("pthread_mutex_lock");
     const int result = lock(mutex);
-    if (result == 0 && is_system_mutex(mutex)) ++system_mutex_depth;
+    system_mutex_depth += result == 0 && is_system_mutex(mutex);
     return result;
 }
 
 int pthread_mutex_unlock(pthread_mutex_t* mutex) {
-    static int (*const unlock)(pthread_mutex_t*) =
-        reinterpret_cast<int (*)(pthread_mutex_t*)>(dlsym(RTLD_NEXT, "pthread_mutex_unlock"));
-    if (is_system_mutex(mutex)) --system_mutex_depth;
+    static const auto unlock = next_symbol<int(pthread_mutex_t*)>("pthread_mutex_unlock");
+    system_mutex_depth -= is_system_mutex(mutex);
     return unlock(mutex);
 }
 
@@ -111,17 +110,13 @@ int trcInit(void) { return 0; }
 int trcWriteRec(unsigned long, unsigned long, const void*, unsigned long, const void*,
                 unsigned long, unsigned long, unsigned long, unsigned long) { return 0; }
 int PrintMessage(int, int, int, ...) {
-    ++messages_printed;
-    message_under_mutex = system_mutex_depth != 0;
-    return 0;
+    return ++messages_printed, message_under_mutex = system_mutex_depth != 0, 0;
 }
 int getPrintedMessage(char* buffer, unsigned int capacity, int, int, int, ...) {
-    std::snprintf(buffer, capacity, "printed");
-    return 0;
+    return std::snprintf(buffer, capacity, "printed"), 0;
 }
 int PrintDebugVa(unsigned long, const char* format, va_list args) {
-    std::vsnprintf(last_debug, sizeof last_debug, format, args);
-    return 0;
+    return std::vsnprintf(last_debug, sizeof last_debug, format, args), 0;
 }
 
 }  // extern "C"
@@ -145,11 +140,7 @@ namespace {
 // One operation of the library: `prepare` sets the scene (nothing fails
 // there), `run` does the operation, `check` looks at the outcome, knowing
 // whether an allocation failed.
-struct operation {
-    const char* name;
-    std::function<void()> prepare, run;
-    std::function<void(bool failed)> check;
-};
+struct operation { const char* name; std::function<void()> prepare, run; std::function<void(bool failed)> check; };
 
 // Walks N from 1 until `op` runs without a failure; returns the number of
 // allocations it made, each of which was made to fail once.
@@ -157,11 +148,9 @@ long walk(const operation& op) {
     for (long n = 1;; ++n) {
         if (op.prepare) op.prepare();
         failure_injected = false, countdown = n - 1;
-        op.run();
-        countdown = -1;
-        const bool failed = failure_injected;
-        op.check(failed);
-        if (!failed) {
+        op.run(), countdown = -1;
+        op.check(failure_injected);
+        if (!failure_injected) {
             std::printf("%-44s %2ld allocation sites, each failed once\n", op.name, n - 1);
             return n - 1;
         }
@@ -172,18 +161,18 @@ long walk(const operation& op) {
     }
 }
 
-// Runs `body`: with an allocation failing it must throw
-// exc_not_enough_memory_t with its documented text, and otherwise nothing.
-void expect_memory_exception(const std::function<void()>& body, bool* thrown) {
-    *thrown = false;
+// Runs `body`, which may throw exc_not_enough_memory_t only, with its
+// documented text and code; returns whether it did.
+bool throws_memory_exception(const std::function<void()>& body) {
     try {
         body();
     } catch (const exc_not_enough_memory_t& e) {
-        *thrown = true;
         countdown = -1;  // the text is read without failures
         EXPECT_STREQ(e.message().msg_string(), "not enough memory");
         EXPECT_EQ(e.error, 0x20000001u);
+        return true;
     }
+    return false;
 }
 
 // Support-library operations: each either completes or throws
@@ -192,39 +181,39 @@ TEST(allocation_failure, support_library) {
     const temp_dir dir;
     const std::string from = dir / "from", to = dir / "to";
     write_file(from, std::string(20000, 'x'));
-    csgl_string kept("kept");
-    const auto reset_kept = [&] { kept = "kept"; };
-    const auto kept_unchanged = [&](bool failed) { EXPECT_STREQ(kept, failed ? "kept" : "kept!"); };
-    // The scene, the operation, and what else to check after it.
-    const struct { const char* name; std::function<void()> prepare, body; std::function<void(bool)> check; }
-        operations[] = {
-        {"string from a text", nullptr, [] { csgl_string s("text"); }, nullptr},
-        {"string + text", reset_kept, [&] { kept = kept + "!"; }, kept_unchanged},
-        {"string + character", reset_kept, [&] { kept = kept + '!'; }, kept_unchanged},
-        {"text + string", nullptr, [&] { csgl_string s = "!" + kept; }, nullptr},
-        {"message with markers", nullptr, [] { csgl_message m("[v[=v=V=v=]v] x [p[p]p]", 0, "f", 1); },
-         nullptr},
-        {"exception", nullptr, [] { exc_invalid_parameter_t e("f", 1, "bad [p[p]p]", 0); }, nullptr},
-        {"local array", nullptr, [] { csgl_local_array_of<char> a(64); }, nullptr},
-        {"string stream", reset_kept, [&] { csgl_output_str out(kept); out << '!'; }, kept_unchanged},
-        {"file stream printing numbers and exceptions", nullptr,
+    csgl_string kept;  // "kept" before each run; what it must hold after one that completed
+    const struct {
+        const char* name;
+        std::function<void()> body;
+        const char* kept_after = "kept";
+        std::function<void(bool)> check = nullptr;  // anything else to check
+    } operations[] = {
+        {"string from a text", [] { csgl_string s("text"); }},
+        {"string + text", [&] { kept = kept + "!"; }, "kept!"},
+        {"string + character", [&] { kept = kept + '!'; }, "kept!"},
+        {"text + string", [&] { csgl_string s = "!" + kept; }},
+        {"message with markers", [] { csgl_message m("[v[=v=V=v=]v] x [p[p]p]", 0, "f", 1); }},
+        {"exception", [] { exc_invalid_parameter_t e("f", 1, "bad [p[p]p]", 0); }},
+        {"local array", [] { csgl_local_array_of<char> a(64); }},
+        {"string stream", [&] { csgl_output_str out(kept); out << '!'; }, "kept!"},
+        {"file stream printing numbers and exceptions",
          [&] {
              csgl_output_file out(to.c_str(), csgl_output_file::mode_truncate);
              out << 12345 << -6789L << exc_t("f", 1, "text", 2, 0);
          },
-         [&](bool failed) { EXPECT_TRUE(failed || read_file(to) == "12345-6789exc 'f' 1 2 'text'"); }},
-        {"canonize", nullptr, [] { csgl_file::canonize("relative"); }, nullptr},
-        {"copy", nullptr, [&] { csgl_file::copy(from.c_str(), to.c_str(), csgl_file::force); },
+         "kept", [&](bool failed) { EXPECT_TRUE(failed || read_file(to) == "12345-6789exc 'f' 1 2 'text'"); }},
+        {"canonize", [] { csgl_file::canonize("relative"); }},
+        {"copy", [&] { csgl_file::copy(from.c_str(), to.c_str(), csgl_file::force); }, "kept",
          [&](bool failed) { EXPECT_EQ(read_file(to), failed ? "" : std::string(20000, 'x')); }},
     };
     for (const auto& op : operations) {
         bool thrown = false;
-        const auto run = [&] { expect_memory_exception(op.body, &thrown); };
         const auto check = [&](bool failed) {
             EXPECT_EQ(thrown, failed);
+            EXPECT_STREQ(kept, failed ? "kept" : op.kept_after);
             if (op.check) op.check(failed);
         };
-        EXPECT_GT(walk({op.name, op.prepare, run, check}), 0) << op.name;
+        EXPECT_GT(walk({op.name, [&] { kept = "kept"; }, [&] { thrown = throws_memory_exception(op.body); }, check}), 0);
     }
 }
 
@@ -237,7 +226,7 @@ std::string table_ids() {
     return ids;
 }
 
-// Transaction operations: TRAN_API_OTHER and the table unchanged for a registration,
+// Transaction operations: 80 and the table unchanged for a registration,
 // null and nothing removed for a sweep; the system mutex is always released.
 TEST(allocation_failure, transactions) {
     ASSERT_EQ(tran_api_system_init(), TRAN_API_SUCCESS);
@@ -245,34 +234,29 @@ TEST(allocation_failure, transactions) {
     _Connection a{1, 0, names}, b{2, 0, names + 2}, c{3, 0, names + 4};
     int result = -1;
     tran_api_conn_list* list = nullptr;
-    const char* const insert_failed =
-        "tran_system::insert_tran: Internal error . exception thrown from map";
+    const char* const insert_failed = "tran_system::insert_tran: Internal error . exception thrown from map";
     const auto clear = [] {
         for (int id : {1, 2, 3}) tran_api_delete_transaction(id);
-        tran_api_set_maxnum(20);
-        tran_api_set_err("before");
-        messages_printed = 0;
+        tran_api_set_maxnum(20), tran_api_set_err("before"), messages_printed = 0;
     };
     // Registrations with `a` registered answer `code` with `text` and leave the
-    // table as `ids` when nothing fails, TRAN_API_OTHER and the table
+    // table as `ids` when nothing fails, 80 and the table
     // unchanged when something does; a refusal prints the limit message once
     // the mutex is free.
     const struct { const char* name; _Connection* conn; int limit, code; const char *text, *ids; }
         registrations[] = {
-        {"registration", &b, 20, TRAN_API_SUCCESS, "before", "1 2 "},
-        {"registration of a registered id", &a, 20, TRAN_API_ENTRY_ALREADY_EXISTS,
-         "Duplicate StartTransactions with a issued", "1 "},
-        {"registration over the limit", &b, 1, TRAN_API_SIZE_LIMIT_EXCEEDED,
-         "The number of transaction exceeds limit\n", "1 "}};
+        {"registration", &b, 20, 0, "before", "1 2 "},
+        {"registration of a registered id", &a, 20, 68, "Duplicate StartTransactions with a issued", "1 "},
+        {"registration over the limit", &b, 1, 4, "The number of transaction exceeds limit\n", "1 "}};
     for (const auto& r : registrations) {
         walk({r.name, [&] { clear(), tran_api_create_transaction(&a), tran_api_set_maxnum(r.limit); },
               [&] { result = tran_api_create_transaction(r.conn); },
               [&](bool failed) {
                   EXPECT_EQ(system_mutex_depth, 0);
-                  EXPECT_EQ(result, failed ? TRAN_API_OTHER : r.code);
+                  EXPECT_EQ(result, failed ? 80 : r.code);
                   EXPECT_STREQ(tran_api_system_err(), failed ? insert_failed : r.text);
                   EXPECT_EQ(table_ids(), failed ? "1 " : r.ids);
-                  EXPECT_EQ(messages_printed, !failed && r.code == TRAN_API_SIZE_LIMIT_EXCEEDED);
+                  EXPECT_EQ(messages_printed, !failed && r.code == 4);
                   EXPECT_FALSE(message_under_mutex);
               }});
     }
@@ -280,12 +264,7 @@ TEST(allocation_failure, transactions) {
         {"removal", [&] { clear(), tran_api_create_transaction(&a); },
          [&] { result = tran_api_delete_transaction(1); },
          [&](bool) { EXPECT_EQ(std::to_string(result) + ": " + table_ids(), "0: "); }},
-        {"last error", clear,
-         [&] {
-             bool thrown = false;
-             expect_memory_exception([] { tran_api_set_err("after"); }, &thrown);
-             result = thrown;
-         },
+        {"last error", clear, [&] { result = throws_memory_exception([] { tran_api_set_err("after"); }); },
          [&](bool failed) {
              EXPECT_EQ(result, failed);
              EXPECT_STREQ(tran_api_system_err(), failed ? "before" : "after");
@@ -311,9 +290,8 @@ TEST(allocation_failure, transactions) {
         const operation sweep = {
             events ? "sweep, debug texts on" : "sweep",
             [&] {
-                clear();
+                clear(), trcEvents = events, last_debug[0] = '\0';
                 for (_Connection* conn : {&a, &b, &c}) tran_api_create_transaction(conn);
-                trcEvents = events, last_debug[0] = '\0';
             },
             [&] { list = tran_api_timeout_transactions(1000); },
             [&](bool failed) {
@@ -334,13 +312,12 @@ TEST(allocation_failure, transactions) {
     for (int id = 0; id < 64; ++id) many[id].conn_id = 100 + id, tran_api_create_transaction(&many[id]);
     countdown = 0, failure_injected = false;
     list = tran_api_timeout_transactions(1000);
-    countdown = -1;
     EXPECT_TRUE(failure_injected);
-    int listed = 0;
+    countdown = -1;
+    int listed = 0;  // in descending id
     for (const tran_api_conn_list* node = list; node != nullptr; node = node->next, ++listed)
         EXPECT_EQ(node->conn, &many[63 - listed]);
-    EXPECT_EQ(listed, 64);
-    EXPECT_EQ(table_ids(), "");
+    EXPECT_EQ(std::to_string(listed) + ": " + table_ids(), "64: ");
     tran_api_conn_list_delete(list);
     clear();
 }

@@ -10,9 +10,7 @@ set -uo pipefail
 library=$1 list=$2 status=0
 
 # Prints the heading and the lines when there are lines, and fails the check.
-report() {
-    [ -z "$2" ] || { printf '%s\n%s\n' "$1" "$2"; status=1; }
-}
+report() { [ -z "$2" ] || { printf '%s\n%s\n' "$1" "$2"; status=1; }; }
 
 defined=$(nm -D --defined-only "$library" | awk '{ $1 = ""; $2 = ""; sub(/^  /, ""); print }' |
           grep -v -E '^(_init|_fini|_edata|_end|__bss_start|__odr_asan.*)$' | c++filt |
@@ -31,10 +29,9 @@ interface+='|^operator(<<|\+)\((csgl_output|char const\*)'
 report "symbols exported that are not named as the interface is:" \
     "$(printf '%s\n' "$defined" | grep -v -E "$interface")"
 
-undefined=$(nm -D --undefined-only "$library" | awk '{ print $NF }')
 report "host symbols not referenced as undefined:" \
     "$(printf '%s\n' trcEvents trcInit trcWriteRec PrintMessage getPrintedMessage PrintDebugVa |
-       grep -vxF -f <(printf '%s\n' "$undefined"))"
+       grep -vxF -f <(nm -D --undefined-only "$library" | awk '{ print $NF }'))"
 soname=$(readelf -d "$library" | sed -n 's/.*(SONAME).*\[\(.*\)\]/\1/p')
 [ "$soname" = libtransys.so.1 ] || report "the soname is not libtransys.so.1:" "'$soname'"
 

@@ -10,22 +10,16 @@ docs=$1 status=0 shown=()
 
 while IFS= read -r page; do
     while IFS=: read -r number path; do
-        file=$(dirname "$page")/$path
-        shown+=("$(realpath -m "$file")")
+        file=$(realpath -m "$(dirname "$page")/$path")
+        shown+=("$file")
         # The block: from the fence after the marker to the closing fence.
-        block=$(awk -v start="$number" '
-            NR == start + 1 { if ($0 !~ /^```/) exit 1; inside = 1; next }
-            inside && /^```$/ { exit }
-            inside { print }' "$page")
-        if [ ! -f "$file" ]; then
-            echo "$page:$number: no file $path" && status=1
-        elif [ "$block" != "$(cat "$file")" ]; then
-            echo "$page:$number: the block differs from $path:" && status=1
-            diff <(echo "$block") "$file" | head -20
-        fi
-    done < <(awk '/^<!-- example: .* -->$/ {
-                    path = $0; sub(/^<!-- example: /, "", path); sub(/ -->$/, "", path)
-                    print NR ":" path }' "$page")
+        block=$(awk -v start="$number" 'NR == start + 1 { if ($0 !~ /^```/) exit 1; inside = 1; next }
+                                        inside && /^```$/ { exit }
+                                        inside { print }' "$page")
+        [ -f "$file" ] || { echo "$page:$number: no file $path"; status=1; continue; }
+        [ "$block" = "$(cat "$file")" ] ||
+            { echo "$page:$number: the block differs from $path:"; diff <(echo "$block") "$file" | head -20; status=1; }
+    done < <(grep -n '^<!-- example: .* -->$' "$page" | sed 's/<!-- example: \(.*\) -->$/\1/')
 done < <(find "$docs" -name '*.md' | sort)
 
 for file in "$docs"/examples/*.c "$docs"/examples/*.cpp; do

@@ -47,15 +47,37 @@ std::string code(std::int32_t value) { return std::string(reinterpret_cast<char*
 
 // Eight threads write every record of the table, some beyond the
 // service's line buffer, fifty times: each comes out as one whole line.
+// A line that cannot be written answers -1 and leaves nothing.
 TEST(TraceService, WritesOneWholeLinePerRecord) {
+    // The ids the library writes, named from its registry: the documented
+    // id of every traced class and of every function with records of its
+    // own (those of the transaction interface too), or of a class's function
+    // without one; the low byte is a sub-number.
+    const std::pair<unsigned long, const char*> names[] = {
+        {0x3C020100, "tran_api_system_init"}, {0x3C021100, "tran_api_system_err"},
+        {0x3C020DFF, "tran_api_timeout_transactions+0xff"}, {0x14030000, "csgl_file"},
+        {0x14080000, "csgl_output_file"}, {0x14110000, "csgl_sync_value"},
+        {0x14120000, "csgl_sync_lock_private"}, {0x14130000, "csgl_sync_lock_shared"},
+        {0x14140000, "csgl_sync_monitor"}, {0x14160000, "csgl_sync_sema_private"},
+        {0x14170000, "csgl_sync_sema_shared"}, {0x141B0000, "exc_t"},
+        {0x14030100, "csgl_file::append"}, {0x14030300, "csgl_file::copy"}, {0x14030600, "csgl_file::flush"},
+        {0x14030900, "csgl_file::remove"}, {0x14030A00, "csgl_file::rename"}, {0x14030B00, "csgl_file::seek"},
+        {0x14030C00, "csgl_file::size"}, {0x14031000, "csgl_file::truncate"}, {0x14031100, "csgl_file::write"},
+        {0x14080400, "csgl_output_file::std_error"}, {0x141B0107, "exc_t::exc_t+0x07"},
+        {0x14030500, "csgl_file::0x05"}, {0x14030801, "csgl_file::read+0x01"},
+        // The debug level a global formatter writes as the id: that value only.
+        {0xC8110000, "debug_text"},
+        // Not ids of the library: no such function, class or component.
+        {0x3C020000, "unknown"}, {0x3C021200, "unknown"}, {0x3C030100, "unknown"}, {0x14150000, "unknown"},
+        {0x15030000, "unknown"}, {0xC8110001, "unknown"}, {0xC8120000, "unknown"}, {0x0, "unknown"}};
+
     // Every kind of byte, 200 times: some 6 KB of line, beyond the buffer on the stack.
     std::string raw, escaped;
-    for (int i = 0; i < 200; ++i) raw += std::string("a\nb\t\"q\"\\ \x01\x7f\xff\r\0", 14);
-    for (int i = 0; i < 200; ++i) escaped += R"(a\nb\t\"q\"\\ \x01\x7f\xff\r\x00)";
-    const struct {
-        unsigned long type, id;
-        std::string data, head;  // the line up to its three numbers
-    } cases[] = {
+    for (int i = 0; i < 200; ++i)
+        raw += std::string("a\nb\t\"q\"\\ \x01\x7f\xff\r\0", 14), escaped += R"(a\nb\t\"q\"\\ \x01\x7f\xff\r\x00)";
+    // The record, and its line up to the three numbers.
+    struct record { unsigned long type, id; std::string data, head; };
+    std::vector<record> cases = {
         {0x03210000, 0x3c020200, code(68), "exit tran_api_create_transaction code=68"},
         {0x020b0000, 0x1, code(-1), "error-exit unknown code=-1"},
         // A code is 4 bytes of an exit record; anything else is text.
@@ -65,6 +87,7 @@ TEST(TraceService, WritesOneWholeLinePerRecord) {
         // Length 0 is no data, whatever the pointer.
         {0x03550000, 0x14120000, "", "kind-0x55 csgl_sync_lock_private -"},
     };
+    for (const auto& [id, name] : names) cases.push_back({0x03210000, id, "", "exit " + std::string(name) + " -"});
     const void* const object = reinterpret_cast<const void*>(0x1234);
     const std::string obj = " obj=0x" + std::string(2 * sizeof(void*) - 4, '0') + "1234";
     EXPECT_EQ(0, trcInit());
@@ -74,8 +97,7 @@ TEST(TraceService, WritesOneWholeLinePerRecord) {
         writers.emplace_back([&] {
             for (int r = 0; r < 50; ++r)
                 for (const auto& c : cases)
-                    EXPECT_EQ(0, trcWriteRec(c.type, c.id, object, c.data.size(), c.data.data(),
-                                             0, 0, 0, 0));
+                    EXPECT_EQ(0, trcWriteRec(c.type, c.id, object, c.data.size(), c.data.data(), 0, 0, 0, 0));
         });
         for (int r = 0; r < 50; ++r)
             for (const auto& c : cases) {
@@ -85,50 +107,11 @@ TEST(TraceService, WritesOneWholeLinePerRecord) {
             }
     }
     for (auto& w : writers) w.join();
+    EXPECT_EQ(-1, trcWriteRec(0x02070000, 0x0, nullptr, 3, "EIO", 0, 0, 0, 0));
     std::ifstream in(trace.path);
     std::multiset<std::string> lines;
     for (std::string line; std::getline(in, line);) lines.insert(line);
     EXPECT_EQ(expected, lines);
-}
-
-// The ids the library writes, named from its registry: the documented id of
-// every traced class and of every function with records of its own (those
-// of the transaction interface too), or of a class's function without one;
-// the low byte is a sub-number.
-TEST(TraceService, NamesTheFunctionOrClassOfEachId) {
-    const std::pair<unsigned long, const char*> names[] = {
-        {0x3C020100, "tran_api_system_init"}, {0x3C021100, "tran_api_system_err"},
-        {0x3C020DFF, "tran_api_timeout_transactions+0xff"},
-        {0x14030000, "csgl_file"}, {0x14080000, "csgl_output_file"},
-        {0x14110000, "csgl_sync_value"}, {0x14120000, "csgl_sync_lock_private"},
-        {0x14130000, "csgl_sync_lock_shared"}, {0x14140000, "csgl_sync_monitor"},
-        {0x14160000, "csgl_sync_sema_private"}, {0x14170000, "csgl_sync_sema_shared"},
-        {0x141B0000, "exc_t"}, {0x14030100, "csgl_file::append"},
-        {0x14030300, "csgl_file::copy"}, {0x14030600, "csgl_file::flush"},
-        {0x14030900, "csgl_file::remove"}, {0x14030A00, "csgl_file::rename"},
-        {0x14030B00, "csgl_file::seek"}, {0x14030C00, "csgl_file::size"},
-        {0x14031000, "csgl_file::truncate"}, {0x14031100, "csgl_file::write"},
-        {0x14080400, "csgl_output_file::std_error"}, {0x141B0107, "exc_t::exc_t+0x07"},
-        {0x14030500, "csgl_file::0x05"}, {0x14030801, "csgl_file::read+0x01"},
-        // The debug level a global formatter writes as the id: that value only.
-        {0xC8110000, "debug_text"},
-        // Not ids of the library: no such function, class or component.
-        {0x3C020000, "unknown"}, {0x3C021200, "unknown"}, {0x3C030100, "unknown"},
-        {0x14150000, "unknown"}, {0x15030000, "unknown"}, {0xC8110001, "unknown"},
-        {0xC8120000, "unknown"}, {0x0, "unknown"}};
-    std::ifstream in(trace.path);
-    in.seekg(0, std::ios::end);
-    for (const auto& [id, name] : names) {
-        EXPECT_EQ(0, trcWriteRec(0x03210000, id, nullptr, 0, nullptr, 0, 0, 0, 0));
-        char expected[200];
-        std::snprintf(expected, sizeof expected, "trc exit %s - type=0x03210000 id=0x%08lx obj=0x%0*d",
-                      name, id, static_cast<int>(2 * sizeof(void*)), 0);
-        std::string line;
-        in.clear();
-        EXPECT_TRUE(std::getline(in, line));
-        EXPECT_EQ(expected, line);
-    }
-    EXPECT_EQ(-1, trcWriteRec(0x02070000, 0x0, nullptr, 3, "EIO", 0, 0, 0, 0));
 }
 
 // Run by ctest with TRC_EVENTS set and the mask it must give in
@@ -150,15 +133,14 @@ int debug(unsigned long level, const char* format, ...) {
 // the services' line buffer come out whole; a line that cannot be written
 // answers -1.
 TEST(MessageService, PrintsAndFormatsCatalogueEntries) {
-    const std::string limit_text = "The number of open transactions has reached the limit of 20.";
-    const std::string unknown_text = "message 999 is not in the catalogue";
+    const std::string limit_text = "The number of open transactions has reached the limit of 20.",
+                      unknown_text = "message 999 is not in the catalogue";
     // The texts that just fill the 1024-byte line after "MSG0010 (5,8): "
     // and after "DBG 0x00000001: ", with the line end.
     const std::string message_text(1008, '%'), debug_text(1006, '%');
     testing::internal::CaptureStderr();
     const std::vector<int> results = {
-        PrintMessage(TRAN_API_LIMIT_MESSAGE_SELECTOR1, TRAN_API_LIMIT_MESSAGE_SELECTOR2,
-                     TRAN_API_LIMIT_MESSAGE, 20),
+        PrintMessage(TRAN_API_LIMIT_MESSAGE_SELECTOR1, TRAN_API_LIMIT_MESSAGE_SELECTOR2, TRAN_API_LIMIT_MESSAGE, 20),
         PrintMessage(5, 8, 1, "ldap modify", 12, "bad value"),
         PrintMessage(5, 8, 2, "util/x", 7, "open", nullptr), PrintMessage(5, 8, 3, "util/x", -3),
         PrintMessage(5, 8, 4, "f", 1, "/a"), PrintMessage(5, 8, 11, "cn=x", "3"),

@@ -21,33 +21,17 @@ trace_record text(unsigned long type, unsigned long id, const void* object, cons
     return {type, id, object, true, s};
 }
 
-// The registry's record types and event bits of both front-ends against the
-// documented values.  Its ids are checked by the names the trace service
-// gives them (host_services_test), which it takes from the registry, and by
-// the records of every function of the transaction interface (tran_api_test).
+// The registry's values that no record of these tests shows (the debug
+// kind, the support library's entry, text and data kinds, its error and
+// data event bits).
+// The others are checked by the records below and those of tran_api_test
+// and allocation_failure_test; the ids by the names the trace service gives
+// them (host_services_test), which it takes from the registry.
 TEST(trace_registry, holds_the_documented_values) {
-    const std::pair<unsigned long, unsigned long> values[] = {
-        {ldtr_type(trace_kind_entry), 0x03200000},
-        {ldtr_type(trace_kind_exit), 0x03210000},
-        {ldtr_type(trace_kind_error_exit), 0x030B0000},
-        {ldtr_type(trace_kind_debug), 0x03400000},
-        {ldtr_type(trace_kind_text), 0x03070000},
-        {cstr_type(trace_kind_entry), 0x02200000},
-        {cstr_type(trace_kind_exit), 0x02210000},
-        {cstr_type(trace_kind_error_exit), 0x020B0000},
-        {cstr_type(trace_kind_created), 0x021E0000},
-        {cstr_type(trace_kind_destroyed), 0x021F0000},
-        {cstr_type(trace_kind_text), 0x02070000},
-        {cstr_type(trace_kind_data), 0x02220000},
-        {trace_event_error, 0x40},
-        {trace_event_objects, 0x800},
-        {trace_event_entry, 0x1000},
-        {trace_event_error_exit, 0x2000},
-        {trace_event_data, 0x4000},
-        {trace_event_debug, 0x4000000}};
-    for (const auto& [value, documented] : values) {
-        EXPECT_EQ(value, documented) << std::hex << documented;
-    }
+    EXPECT_EQ((std::vector<unsigned long>{ldtr_type(trace_kind_debug), cstr_type(trace_kind_entry),
+                                          cstr_type(trace_kind_text), cstr_type(trace_kind_data),
+                                          trace_event_error, trace_event_data}),
+              (std::vector<unsigned long>{0x03400000, 0x02200000, 0x02070000, 0x02220000, 0x40, 0x4000}));
 }
 
 TEST(ldtr, formatters_and_debug_texts) {
@@ -76,29 +60,20 @@ TEST(ldtr, formatters_and_debug_texts) {
     global.new_delete(0x3C020600, b, "other");
     global.debug(0x77, "global");
     global.debug(0xC8110000, "global %d", 4);
+    // The support library's formatters are these, compiled once more; its
+    // global formatter alone writes a record without data.
+    cstr_fun(created)(0x14120000);
     EXPECT_EQ(recorded_traces(),
-              (records{{ldtr_entry, maxop_id, a, false, ""},
-                       text(ldtr_entry, maxop_id, a, "-42|x|c"),
-                       text(ldtr_entry, maxop_id, a, area.substr(1)),
-                       text(t, 0x3C0202FF, a, "sub 1"), text(t, id, b, "about b"),
-                       text(t, 0x3C020202, b, "again"), text(t, 0x3C020220, a, "plain 1"),
+              (records{{ldtr_entry, maxop_id, a, false, ""}, text(ldtr_entry, maxop_id, a, "-42|x|c"),
+                       text(ldtr_entry, maxop_id, a, area.substr(1)), text(t, 0x3C0202FF, a, "sub 1"),
+                       text(t, id, b, "about b"), text(t, 0x3C020202, b, "again"), text(t, 0x3C020220, a, "plain 1"),
                        text(0xC5070000, id, a, "level hit"), text(0xC5070000, id, a, "then"),
-                       text(debug_type, 0x3C020500, nullptr, "g7"),
-                       text(debug_type, 0x3C020600, b, "other"),
-                       text(debug_type, 0x77, nullptr, "global"),
-                       text(0x03070000, 0xC8110000, nullptr, "global 4")}));
+                       text(debug_type, 0x3C020500, nullptr, "g7"), text(debug_type, 0x3C020600, b, "other"),
+                       text(debug_type, 0x77, nullptr, "global"), text(0x03070000, 0xC8110000, nullptr, "global 4"),
+                       {created, 0x14120000, nullptr, false, ""}}));
     std::vector<std::pair<unsigned long, std::string>> debugs;
     for (const debug_call& d : recorded_debugs()) debugs.emplace_back(d.level, d.text);
-    EXPECT_EQ(debugs, (decltype(debugs){{0x20, "plain 1"}, {0xC8110000, "level hit"},
-                                        {0x77, "global"}, {0xC8110000, "global 4"}}));
-}
-
-// The formatters' members are the directory's above, compiled once more;
-// the support library's global formatter alone writes a record without data.
-TEST(cstr_formater, global_record_without_data) {
-    host_session session;
-    cstr_fun(created)(0x14120000);
-    EXPECT_EQ(recorded_traces(), (records{{created, 0x14120000, nullptr, false, ""}}));
+    EXPECT_EQ(debugs, (decltype(debugs){{0x20, "plain 1"}, {0xC8110000, "level hit"}, {0x77, "global"}, {0xC8110000, "global 4"}}));
 }
 
 // The error-exit kind (kind / 10 + 8) when a bit of twice the mask is set
@@ -135,15 +110,9 @@ TEST(csgl_trc, scopes_exit_on_every_way_out) {
     for (const unsigned int events : {0u, 0x800u, 0x1000u, 0x2000u, 0x3000u}) {
         for (const bool fail : {false, true}) {
             host_session session(events);
-            records expected;
-            if (events & 0x1000) {
-                expected = {{entry, flush_id, a, false, ""},
-                            text(entry, copy_id, nullptr, "x -> y")};
-            }
-            if (events & 0x3000) {
-                expected.push_back(coded(exit_type, copy_id, nullptr, 0));
-                expected.push_back(coded(exit_type, flush_id, a, 0));
-            }
+            records expected, exits = {coded(exit_type, copy_id, nullptr, 0), coded(exit_type, flush_id, a, 0)};
+            if (events & 0x1000) expected = {{entry, flush_id, a, false, ""}, text(entry, copy_id, nullptr, "x -> y")};
+            if (events & 0x3000) expected.insert(expected.end(), exits.begin(), exits.end());
             bool thrown = false;
             try {
                 member_function(a, fail);
@@ -161,9 +130,7 @@ TEST(csgl_trc, scopes_exit_on_every_way_out) {
 constexpr unsigned long tracked_id = 0x14990000;
 struct tracked;
 struct leading { long first = 1; };
-struct tracking : cstr_class<cstr_type(trace_kind_created), trace_event_objects, tracked_id, tracked> {
-    long second = 2;
-};
+struct tracking : cstr_class<cstr_type(trace_kind_created), trace_event_objects, tracked_id, tracked> { long second = 2; };
 struct tracked : leading, tracking {};
 struct self_recorded
     : cstr_class<cstr_type(trace_kind_created), trace_event_objects, tracked_id + 0x100, self_recorded> {
@@ -173,19 +140,16 @@ struct self_recorded
 TEST(cstr_class, records_name_the_whole_object) {
     for (const unsigned int events : {0x800u, ~0x800u}) {
         host_session session(events);
-        auto* first = new tracked;
-        ASSERT_NE(static_cast<const void*>(static_cast<tracking*>(first)), first);
-        auto* copy = new tracked(*first);
-        auto* quiet = new self_recorded;
-        records expected = {
-            {created, tracked_id, first, false, ""},   text(created, tracked_id, copy, "= " + pointer_text(first)),
-            {destroyed, tracked_id, first, false, ""}, {destroyed, tracked_id, copy, false, ""},
-            {destroyed, tracked_id + 0x100, quiet, false, ""}};
-        delete first;
-        delete copy;
-        delete quiet;
-        if (events != 0x800) expected.clear();
-        EXPECT_EQ(recorded_traces(), expected);
+        records expected;
+        {
+            const tracked first, copy(first);
+            ASSERT_NE(static_cast<const void*>(static_cast<const tracking*>(&first)), &first);
+            const self_recorded quiet;
+            expected = {{created, tracked_id, &first, false, ""}, text(created, tracked_id, &copy, "= " + pointer_text(&first)),
+                        {destroyed, tracked_id + 0x100, &quiet, false, ""}, {destroyed, tracked_id, &copy, false, ""},
+                        {destroyed, tracked_id, &first, false, ""}};
+        }
+        EXPECT_EQ(recorded_traces(), events == 0x800 ? expected : records{});
     }
 }
 

@@ -15,9 +15,9 @@
 
 #include <atomic>
 #include <chrono>
-#include <map>
 #include <mutex>
 #include <random>
+#include <set>
 #include <thread>
 #include <vector>
 
@@ -27,7 +27,7 @@
 
 namespace {
 
-constexpr int workers = 4, per_worker = 16, sweeps = 100, connections = workers * per_worker;
+constexpr int workers = 4, per_worker = 16, sweeps = 100;
 // Every sweep's time and the time limit; an old stamp times out at every
 // sweep, a fresh one never.
 constexpr long now = 1000, limit = 10, old_stamp = 0, fresh_stamp = now;
@@ -47,11 +47,9 @@ unsigned int trcEvents = 0x1000;  // entry records only
 
 int trcWriteRec(unsigned long type, unsigned long id, const void*, unsigned long, const void*,
                 unsigned long, unsigned long, unsigned long, unsigned long) {
-    const unsigned long entry = 0x03200000, removal = 0x3C020300;
-    if (type == entry && id == removal && hold_before_removal) {
-        hold_before_removal = false;
-        std::this_thread::sleep_for(std::chrono::microseconds(200));
-    }
+    // The entry record of tran_api_delete_transaction.
+    if (type == 0x03200000 && id == 0x3C020300 && hold_before_removal)
+        hold_before_removal = false, std::this_thread::sleep_for(std::chrono::microseconds(200));
     return 0;
 }
 
@@ -59,44 +57,34 @@ int trcWriteRec(unsigned long type, unsigned long id, const void*, unsigned long
 
 namespace {
 
-enum class belief { ended, started_old, started_fresh };
-
-// One connection as its worker sees it.
-struct slot {
-    _Connection record{};
-    belief state = belief::ended;
-};
+// One connection as its worker sees it: whether its transaction is open
+// (its stamp tells whether a sweep may take it).
+struct slot { _Connection record{}; bool open = false; };
 
 TEST(stress, sweeps_never_take_a_restarted_transaction) {
     ASSERT_EQ(tran_api_system_init(), TRAN_API_SUCCESS);
     tran_api_set_maxnum(0);
     tran_api_set_tlimit(limit);
-    std::vector<slot> slots(connections);
-    for (int id = 0; id < connections; ++id) slots[id].record = {id, old_stamp, nullptr};
+    std::vector<slot> slots(workers * per_worker);
+    for (int id = 0; id < workers * per_worker; ++id) slots[id].record = {id, old_stamp, nullptr};
     // A worker changes its records, their entries and its beliefs only while
-    // holding its own guard; the check holds every guard, so it sees the
-    // beliefs and the table at one moment.  The sweeps take none: they run
+    // holding its own guard; the check holds every guard and the system
+    // mutex, under which alone the table changes, so it sees the beliefs
+    // and the table at one moment.  The sweeps take no guard: they run
     // while the workers end and restart transactions.
     std::mutex guards[workers];
-
     const auto check_table = [&](int sweep) {
         std::unique_lock<std::mutex> hold[workers];
         for (int w = 0; w < workers; ++w) hold[w] = std::unique_lock<std::mutex>(guards[w]);
-        std::map<int, const _Connection*> held;
-        {
-            // The table changes only under the system mutex, held here.
-            const tran_system::pool_lock table(*transys);
-            for (const auto& entry : transys->pool())
-                held.emplace(entry.first.id(), entry.second.conn());
-        }
-        for (int id = 0; id < connections; ++id) {
-            // A transaction believed old may have been swept.
-            const auto found = held.find(id);
-            const bool registered = found != held.end() && found->second == &slots[id].record;
-            ASSERT_TRUE(slots[id].state != belief::started_fresh || registered)
-                << "sweep " << sweep << " took the fresh transaction of " << id;
-            ASSERT_TRUE(slots[id].state != belief::ended || found == held.end())
-                << "ended transaction of " << id << " held";
+        const tran_system::pool_lock table(*transys);
+        std::set<int> held;
+        for (const auto& entry : transys->pool()) held.insert(entry.first.id());
+        // A transaction believed old may have been swept.
+        for (const slot& s : slots) {
+            const bool registered = held.count(s.record.conn_id) != 0;
+            ASSERT_TRUE(!s.open || s.record.txn_stamp != fresh_stamp || registered)
+                << "sweep " << sweep << " took the fresh transaction of " << s.record.conn_id;
+            ASSERT_TRUE(s.open || !registered) << "ended transaction of " << s.record.conn_id << " held";
         }
     };
 
@@ -109,7 +97,7 @@ TEST(stress, sweeps_never_take_a_restarted_transaction) {
         for (int sweep = 0; sweep < sweeps && !testing::Test::HasFailure(); ++sweep) {
             hold_before_removal = true;
             tran_api_conn_list* const list = tran_api_timeout_transactions(now);
-            for (const tran_api_conn_list* n = list; n != nullptr; n = n->next) swept.fetch_add(1);
+            swept.fetch_add(list != nullptr);
             tran_api_conn_list_delete(list);
             check_table(sweep);
         }
@@ -123,25 +111,24 @@ TEST(stress, sweeps_never_take_a_restarted_transaction) {
             while (sweeping.load() && !testing::Test::HasFailure()) {
                 slot& s = slots[w * per_worker + next() % per_worker];
                 const std::lock_guard<std::mutex> hold(guards[w]);
-                if (s.state != belief::ended) {
-                    // An old transaction may be gone already; ending is not an
-                    // error then either.  Most ended transactions start again
-                    // at once, as a client's next one does.
+                // An old transaction may be gone already; ending is not an
+                // error then either.  Most ended transactions start again
+                // at once, as a client's next one does.
+                if (s.open) {
                     ASSERT_EQ(tran_api_delete_transaction(s.record.conn_id), TRAN_API_SUCCESS);
-                    s.state = belief::ended;
+                    s.open = false;
                     if (next() % 4 == 0) continue;
                 }
-                const bool fresh = next() % 2 == 0;
-                s.record.txn_stamp = fresh ? fresh_stamp : old_stamp;
+                s.record.txn_stamp = next() % 2 == 0 ? fresh_stamp : old_stamp;
                 ASSERT_EQ(tran_api_create_transaction(&s.record), TRAN_API_SUCCESS);
-                s.state = fresh ? belief::started_fresh : belief::started_old;
+                s.open = true;
             }
         });
     }
     for (std::thread& t : threads) t.join();
     sweeper.join();
     check_table(-1);
-    EXPECT_GT(swept.load(), 0);  // the sweeps had old transactions to take
+    EXPECT_GT(swept.load(), 0);  // sweeps had old transactions to take
     for (slot& s : slots) tran_api_delete_transaction(s.record.conn_id);
 }
 

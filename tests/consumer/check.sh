@@ -1,22 +1,17 @@
 #!/usr/bin/env bash
-# Builds the consumer programs of this folder (c/, cxx/) against an
-# installed libtransys, each through find_package(transys) and through
-# pkg-config, and runs them as a user would: no LD_LIBRARY_PATH, the
-# library found through the program's run path, the host stand-ins through
-# the library's own ($ORIGIN).  The library comes from either
+# Makes the build's Debian packages (BUILD_DIR/debian_packages.cmake, which
+# installs each package's component of the build), checks their control
+# fields and the files of the library folder, unpacks them with `dpkg -x`
+# into WORK_DIR/root, and checks the installed libraries' sonames,
+# dependencies and run paths; every installed header must compile on its
+# own (C++, and C99 for the .h headers).  Then builds a host program, the
+# C interface example of docs/ (its asserts check the results), against the
+# unpacked library, through find_package(transys) (c/) and through
+# pkg-config, and runs it as a user would: no LD_LIBRARY_PATH, the library
+# found through the program's run path, the host stand-ins through the
+# library's own ($ORIGIN).
 #
-#   check.sh install BUILD_DIR WORK_DIR   `cmake --install BUILD_DIR` into
-#                                         WORK_DIR/prefix
-#   check.sh package BUILD_DIR WORK_DIR   the build's Debian packages, made
-#                                         by BUILD_DIR/debian_packages.cmake
-#                                         and unpacked with `dpkg -x` into
-#                                         WORK_DIR/root; their control
-#                                         fields and the files of the
-#                                         library folder are checked first
-#
-# Before the programs, the installed libraries' sonames, dependencies and
-# run paths are checked, and every installed header must compile on its
-# own (C++, and C99 for the .h headers).
+#   check.sh BUILD_DIR WORK_DIR
 #
 # WORK_DIR is emptied first.  The environment describes the target:
 #   TRANSYS_LIBDIR     the library folder below the prefix (lib/x86_64-linux-gnu)
@@ -25,7 +20,7 @@
 #   TRANSYS_EMULATOR   command that runs a target program (qemu-i386 -L /), or empty
 #   TRANSYS_ARCH       Debian architecture of the packages (amd64, i386)
 set -euo pipefail
-mode=$1 build=$2 work=$3
+build=$1 work=$2
 here=$(cd "$(dirname "$0")" && pwd)
 read -r -a emulator <<<"${TRANSYS_EMULATOR:-}"
 read -r -a flags <<<"${TRANSYS_FLAGS:-}"
@@ -63,35 +58,25 @@ dynamic_section() {
         /\((RUNPATH|RPATH)\)/ { print tolower(substr($2, 2, length($2) - 2)) " " value }'
 }
 
-# The program must print exactly its success line, and the loader must
-# have taken the library and the stand-ins from the tree under test.
+# The program must succeed, and the loader must have taken the library and
+# the stand-ins from the tree under test.
 run() {
-    local program=$1 output interpreter library found
-    output=$("${emulator[@]}" "$program") || { echo "failed: $program"; exit 1; }
-    same "output of $program" "$output" "$(basename "${program%-pkgconfig}"): all checks passed"
-    interpreter=$(readelf -l "$program" | sed -n 's/.*Requesting program interpreter: \(.*\)]$/\1/p')
+    local interpreter library found
+    "${emulator[@]}" "$1" >>"$log" 2>&1 || { echo "failed: $1"; cat "$log"; exit 1; }
+    interpreter=$(readelf -l "$1" | sed -n 's/.*Requesting program interpreter: \(.*\)]$/\1/p')
     for library in libtransys.so.1 libtrc.so.1 libmessage.so.1; do
-        found=$("${emulator[@]}" "$interpreter" --list "$program" |
-                    awk -v name="$library" '$1 == name { print $3 }')
-        same "the folder $program finds $library in" "$(realpath -m "$(dirname "$found")")" \
-            "$(realpath "$libdir")"
+        found=$("${emulator[@]}" "$interpreter" --list "$1" | awk -v name="$library" '$1 == name { print $3 }')
+        same "the folder $1 finds $library in" "$(realpath -m "$(dirname "$found")")" "$(realpath "$libdir")"
     done
-    echo "passed: $program"
+    echo "passed: $1"
 }
 
-case $mode in
-install)
-    prefix=$work/prefix
-    quietly cmake --install "$build" --prefix "$prefix"
-    ;;
-package)
-    quietly cmake -D OUTPUT_DIR="$work/debs" -P "$build/debian_packages.cmake"
-    version=1.0-1 lib=./usr/$TRANSYS_LIBDIR
-    runtime=$work/debs/libtransys1_${version}_$TRANSYS_ARCH.deb
-    development=$work/debs/libtransys-dev_${version}_$TRANSYS_ARCH.deb
-    libraries=(message transys trc)
-    same "libtransys1" "$(package_contents "$runtime"; dpkg-deb --info "$runtime" shlibs)" \
-        "Package: libtransys1
+quietly cmake -D OUTPUT_DIR="$work/debs" -P "$build/debian_packages.cmake"
+version=1.0-1 lib=./usr/$TRANSYS_LIBDIR libraries=(message transys trc)
+runtime=$work/debs/libtransys1_${version}_$TRANSYS_ARCH.deb
+development=$work/debs/libtransys-dev_${version}_$TRANSYS_ARCH.deb
+same "libtransys1" "$(package_contents "$runtime"; dpkg-deb --info "$runtime" shlibs)" \
+    "Package: libtransys1
 Version: $version
 Architecture: $TRANSYS_ARCH
 Multi-Arch: same
@@ -99,8 +84,8 @@ Depends: libc6 (>= 2.34), libgcc-s1 (>= 3.0), libstdc++6 (>= 5.2)
 Section: libs
 $(for l in "${libraries[@]}"; do printf '%s\n' "$lib/lib$l.so.1 -> lib$l.so.1.0" "$lib/lib$l.so.1.0"; done)
 $(for l in transys trc message; do echo "lib$l 1 libtransys1 (>= $version)"; done)"
-    same "libtransys-dev" "$(package_contents "$development")" \
-        "Package: libtransys-dev
+same "libtransys-dev" "$(package_contents "$development")" \
+    "Package: libtransys-dev
 Version: $version
 Architecture: $TRANSYS_ARCH
 Multi-Arch: same
@@ -109,26 +94,17 @@ Section: libdevel
 $(for f in Config ConfigVersion Targets-relwithdebinfo Targets; do echo "$lib/cmake/transys/transys$f.cmake"; done)
 $(for l in "${libraries[@]}"; do echo "$lib/lib$l.so -> lib$l.so.1"; done)
 $lib/pkgconfig/transys.pc"
-    for deb in "$runtime" "$development"; do
-        quietly dpkg -x "$deb" "$work/root"
-    done
-    prefix=$work/root/usr
-    ;;
-*)
-    echo "usage: check.sh install|package BUILD_DIR WORK_DIR" >&2
-    exit 2
-    ;;
-esac
-libdir=$prefix/$TRANSYS_LIBDIR
+for deb in "$runtime" "$development"; do quietly dpkg -x "$deb" "$work/root"; done
+prefix=$work/root/usr libdir=$work/root/usr/$TRANSYS_LIBDIR
 
-same "libtransys.so.1" "$(dynamic_section "$libdir/libtransys.so.1")" \
-    "needs libtrc.so.1
+same "the dynamic sections" \
+    "$(for l in "${libraries[@]}"; do dynamic_section "$libdir/lib$l.so.1"; done)" \
+    "soname libmessage.so.1
+needs libtrc.so.1
 needs libmessage.so.1
 soname libtransys.so.1
-runpath \$ORIGIN"
-for stand_in in libtrc libmessage; do
-    same "$stand_in.so.1" "$(dynamic_section "$libdir/$stand_in.so.1")" "soname $stand_in.so.1"
-done
+runpath \$ORIGIN
+soname libtrc.so.1"
 
 # Every installed header compiles on its own: what it includes is installed.
 # Each is the only include of a unit that declares one thing more, since a
@@ -146,20 +122,15 @@ while read -r header; do
 done < <(find "$includes" -type f \( -name '*.h' -o -name '*.hpp' \))
 
 toolchain=(${TRANSYS_TOOLCHAIN:+"-DCMAKE_TOOLCHAIN_FILE=$TRANSYS_TOOLCHAIN"})
+# find_package(transys), with CMake's default run path.
+quietly cmake -S "$here/c" -B "$work/cmake" -G Ninja -DCMAKE_C_COMPILER="$TRANSYS_CC" "${toolchain[@]}" \
+    -DCMAKE_PREFIX_PATH="$prefix"
+quietly cmake --build "$work/cmake"
+run "$work/cmake/consumer_c"
+# pkg-config, looking at this prefix only, with the run path of its library
+# folder.
 export PKG_CONFIG_LIBDIR=$libdir/pkgconfig
 read -r -a transys_flags <<<"$(pkg-config --cflags --libs transys)"
-for language in c cxx; do
-    consumer=consumer_$language
-    compiler=-DCMAKE_CXX_COMPILER=$TRANSYS_CXX compile=("$TRANSYS_CXX" -std=c++17 "$here/cxx/main.cpp")
-    [ $language = cxx ] || compiler=-DCMAKE_C_COMPILER=$TRANSYS_CC compile=("$TRANSYS_CC" -std=c99 "$here/c/main.c")
-    # find_package(transys), with CMake's default run path.
-    quietly cmake -S "$here/$language" -B "$work/$language-cmake" -G Ninja \
-        "$compiler" "${toolchain[@]}" -DCMAKE_PREFIX_PATH="$prefix"
-    quietly cmake --build "$work/$language-cmake"
-    run "$work/$language-cmake/$consumer"
-    # pkg-config, looking at this prefix only, with the run path of its
-    # library folder.
-    quietly "${compile[@]}" "${flags[@]}" "${warnings[@]}" "${transys_flags[@]}" \
-        -Wl,-rpath,"$(pkg-config --variable=libdir transys)" -o "$work/$consumer-pkgconfig"
-    run "$work/$consumer-pkgconfig"
-done
+quietly "$TRANSYS_CC" -std=c99 -UNDEBUG "$here/../../docs/examples/c_interface.c" "${flags[@]}" "${warnings[@]}" "${transys_flags[@]}" \
+    -Wl,-rpath,"$(pkg-config --variable=libdir transys)" -o "$work/consumer_c-pkgconfig"
+run "$work/consumer_c-pkgconfig"

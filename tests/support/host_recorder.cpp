@@ -32,7 +32,6 @@ auto locked(F f) {
     return f();
 }
 
-auto fields(const trace_record& r) { return std::tie(r.type, r.id, r.object, r.has_data, r.data); }
 
 std::string text_of(const char* s) { return s ? s : "<null>"; }
 
@@ -68,9 +67,8 @@ int trcWriteRec(unsigned long type, unsigned long id, const void* object, unsign
                 const void* data, unsigned long unused1, unsigned long unused2,
                 unsigned long unused3, unsigned long unused4) {
     EXPECT_EQ(unused1 | unused2 | unused3 | unused4, 0ul) << "arguments documented as 0";
-    const char* bytes = static_cast<const char*>(data);
-    trace_record record{type, id, object, bytes != nullptr, ""};
-    if (bytes) record.data.assign(bytes, length);
+    const char* const bytes = static_cast<const char*>(data);
+    const trace_record record{type, id, object, bytes != nullptr, bytes ? std::string(bytes, length) : ""};
     return locked([&] { return host.traces.push_back(record), 0; });
 }
 
@@ -78,8 +76,7 @@ int PrintMessage(int selector1, int selector2, int number, ...) {
     va_list args;
     va_start(args, number);
     record_message({true, selector1, selector2, number, 0, 0, {}, {}}, args);
-    va_end(args);
-    return 0;
+    return va_end(args), 0;
 }
 
 int getPrintedMessage(char* buffer, unsigned int capacity, int selector1, int selector2,
@@ -107,7 +104,7 @@ trace_record coded(unsigned long type, unsigned long id, const void* object, std
 
 std::string pointer_text(const void* address) {
     char text[32];
-    return std::string(text, std::snprintf(text, sizeof text, "%p", address));
+    return std::snprintf(text, sizeof text, "%p", address), text;
 }
 
 std::vector<std::string> record_data(unsigned long type, unsigned long id) {
@@ -117,7 +114,9 @@ std::vector<std::string> record_data(unsigned long type, unsigned long id) {
     return found;
 }
 
-bool operator==(const trace_record& a, const trace_record& b) { return fields(a) == fields(b); }
+bool operator==(const trace_record& a, const trace_record& b) {
+    return std::tie(a.type, a.id, a.object, a.has_data, a.data) == std::tie(b.type, b.id, b.object, b.has_data, b.data);
+}
 
 std::ostream& operator<<(std::ostream& out, const trace_record& record) {
     char head[64];
