@@ -4,12 +4,12 @@
 # fields and the files of the library folder, unpacks them with `dpkg -x`
 # into WORK_DIR/root, and checks the installed libraries' sonames,
 # dependencies and run paths; every installed header must compile on its
-# own (C++, and C99 for the .h headers).  Then builds a host program, the
-# C interface example of docs/ (its asserts check the results), against the
-# unpacked library, through find_package(transys) (c/) and through
-# pkg-config, and runs it as a user would: no LD_LIBRARY_PATH, the library
-# found through the program's run path, the host stand-ins through the
-# library's own ($ORIGIN).
+# own (C++, and C99 for the .h headers).  Then builds host programs, the
+# examples of docs/ (their asserts check the results), against the unpacked
+# library: the C interface through find_package(transys) (c/) and through
+# pkg-config, the table class (C++) through pkg-config; and runs them as a
+# user would: no LD_LIBRARY_PATH, the library found through the program's
+# run path, the host stand-ins through the library's own ($ORIGIN).
 #
 #   check.sh BUILD_DIR WORK_DIR
 #
@@ -134,3 +134,7 @@ read -r -a transys_flags <<<"$(pkg-config --cflags --libs transys)"
 quietly "$TRANSYS_CC" -std=c99 -UNDEBUG "$here/../../docs/examples/c_interface.c" "${flags[@]}" "${warnings[@]}" "${transys_flags[@]}" \
     -Wl,-rpath,"$(pkg-config --variable=libdir transys)" -o "$work/consumer_c-pkgconfig"
 run "$work/consumer_c-pkgconfig"
+# A C++ host: the table class's exported members, through pkg-config.
+quietly "$TRANSYS_CXX" -std=c++17 -UNDEBUG "$here/../../docs/examples/table_class.cpp" "${flags[@]}" "${warnings[@]}" \
+    "${transys_flags[@]}" -Wl,-rpath,"$(pkg-config --variable=libdir transys)" -o "$work/consumer_cxx-pkgconfig"
+run "$work/consumer_cxx-pkgconfig"
