@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <optional>
 #include <sstream>
 
 #include "libutils/csgl/csgl_output.hpp"
@@ -22,7 +23,8 @@ const char* const here = "libutils/csgl/csgl_output.cpp";
 const char* const files = "libutils/csgl/csgl_file.cpp";
 
 // The lengths of the writes the file streams made, from their trace.
-std::vector<std::string> writes() { return record_data(0x02200000, 0x14031100); }
+using texts = std::vector<std::string>;
+texts writes() { return record_data(0x02200000, 0x14031100); }
 
 // Files may grow to `bytes` only; a write past that stores what fits, or
 // fails with EFBIG, instead of raising SIGXFSZ.
@@ -52,33 +54,21 @@ protected:
     const char* const name = path.c_str();
 };
 
-TEST_F(output_file_test, writes_one_block_per_full_buffer) {
+// A block goes out when the buffer is full and the next character comes,
+// the rest when flushed or destroyed.  A short write throws and keeps the
+// buffer; at the limit, a stream's last write fails in its destructor,
+// unless an exception is already on its way.
+TEST_F(output_file_test, writes_whole_blocks_and_keeps_them_on_a_short_write) {
     const host_session session(0x1000);
     {
         output_file out(name, output_file::mode_truncate);
         out.flush();  // empty: no write
         out.put_chars('a', 512);
-        EXPECT_EQ(writes(), std::vector<std::string>{});
+        EXPECT_EQ(writes(), texts{});
         EXPECT_EQ(read_file(name), "");
-        out << 'b';
-        EXPECT_EQ(writes(), std::vector<std::string>{"512"});
-        out.flush_to_disk();
-        out.flush();
-        EXPECT_EQ(writes(), (std::vector<std::string>{"512", "1"}));
-        out << "cd";
-    }
-    EXPECT_EQ(writes(), (std::vector<std::string>{"512", "1", "2"}));
-    EXPECT_EQ(read_file(name), std::string(512, 'a') + "bcd");
-}
-
-// At the limit, a stream's last write fails in its destructor, unless an
-// exception is already on its way.
-TEST_F(output_file_test, a_short_write_throws_and_keeps_the_buffer) {
-    output_file out(name, output_file::mode_truncate);
-    {
-        const file_size_limit limit(700);
-        out.put_chars('a', 512);
-        out.put_chars('b', 512);  // the first block goes out whole
+        std::optional<file_size_limit> limit(std::in_place, 700);
+        out.put_chars('b', 512);
+        EXPECT_EQ(writes(), texts{"512"});
         expect_failure<exc_not_enough_disk_t>([&] { out.flush(); }, here, "exc_not_enough_disk",
                                               0x2003001C);
         expect_failure<exc_unmapped_t>([&] { out.flush(); }, files, "unmapped LINUX2 error",
@@ -92,9 +82,13 @@ TEST_F(output_file_test, a_short_write_throws_and_keeps_the_buffer) {
         } catch (const std::runtime_error& e) {
             EXPECT_STREQ(e.what(), "first");  // the stream's failure was dropped
         }
+        limit.reset();
+        out.flush();  // the same 512 characters again
+        out.flush_to_disk();
+        out << "cd";
     }
-    out.flush();  // the same 512 characters again
-    EXPECT_EQ(read_file(name), std::string(512, 'a') + std::string(188 + 512, 'b'));
+    EXPECT_EQ(writes(), (texts{"512", "512", "512", "1", "1", "512", "2"}));
+    EXPECT_EQ(read_file(name), std::string(512, 'a') + std::string(188 + 512, 'b') + "cd");
 }
 
 TEST_F(output_file_test, modes_from_a_name_and_from_a_handle) {
