@@ -108,8 +108,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // Without them, the text and parameter areas are one byte longer than the text.
     const unsigned int block = 4 * rounded_block(file_length + 1 + length);
     FUZZ_CHECK(b.block_size >= block);
+    const unsigned int area = static_cast<unsigned int>(b.variable - b.block);
     if (shown_text.find("[v[" + reference) == std::string::npos)
-        FUZZ_CHECK(b.block_size == block && b.variable - b.block == length + 1);
+        FUZZ_CHECK(b.block_size == block && area == length + 1);
 
     const csgl_message copy(m);
     FUZZ_CHECK(copy.representation() == m.representation());
