@@ -104,8 +104,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(b.message_number == number && b.line == line && b.file == f);
     FUZZ_CHECK(b.printed == b.variable + (b.variable - b.block) && *b.printed == '\0');
     // Four times the rounded need; more only when variable references can
-    // make the text outgrow its area.
-    // Without them, the text and parameter areas are one byte longer than the text.
+    // make the text outgrow its area.  Without them, the text and parameter
+    // areas are one byte longer than the text.
     const unsigned int block = 4 * rounded_block(file_length + 1 + length);
     FUZZ_CHECK(b.block_size >= block);
     const unsigned int area = static_cast<unsigned int>(b.variable - b.block);
