@@ -51,9 +51,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     recording_stream primary, secondary;
     csgl_output_redirector out(primary, secondary);
-    csgl_string appended;
+    // A string stream appends to its own string, not to the handles sharing it.
+    csgl_string appended("ab");
+    const csgl_string shared(appended);
     csgl_output_str to_string(appended);
-    std::string copied, kept;  // what `secondary` and `appended` should hold
+    std::string copied, kept = "ab";  // what `secondary` and `appended` should hold
     bool halted = false;
 
     for (int insertions = 0; insertions < 64 && !in.empty(); ++insertions) {
@@ -147,7 +149,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
     }
     FUZZ_CHECK(secondary.chars == copied);
-    FUZZ_CHECK(appended.c_str() == kept);
+    FUZZ_CHECK(appended.c_str() == kept && shared.c_str() == std::string("ab"));
     trcEvents = 0;
     return 0;
 }

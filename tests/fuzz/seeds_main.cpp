@@ -12,15 +12,10 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size);
 
-namespace {
-
-void run(const std::string& bytes) {
-    LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
-}
-
-}  // namespace
-
 int main(int argc, char** argv) {
+    auto run = [](const std::string& bytes) {
+        LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+    };
     for (int i = 2; i < argc; ++i) {
         for (const auto& seed : std::filesystem::directory_iterator(argv[i])) {
             std::ifstream in(seed.path(), std::ios::binary);

@@ -28,19 +28,6 @@ bool built(const csgl_string& s, const std::string& text, unsigned int need) {
     return holds(s, text) && s.representation()->capacity == rounded_block(need);
 }
 
-// The positions `pos` to size(), the terminator's included.
-unsigned int find_by_loop(const std::string& s, char c, unsigned int pos) {
-    for (std::size_t i = pos; i <= s.size(); ++i)
-        if (s.c_str()[i] == c) return static_cast<unsigned int>(i);
-    return npos;
-}
-
-unsigned int rfind_by_loop(const std::string& s, char c, unsigned int pos) {
-    for (std::size_t i = pos == npos ? s.size() : pos; i + 1 > 0; --i)
-        if (s.c_str()[i] == c) return static_cast<unsigned int>(i);
-    return npos;
-}
-
 int compare_by_loop(const std::string& a, const std::string& b) {
     std::size_t i = 0;
     while (i < a.size() && a[i] == b.c_str()[i]) ++i;
@@ -57,11 +44,14 @@ int ci_compare_by_loop(const std::string& a, const std::string& b) {
     return fold(a.c_str()[i]) - fold(b.c_str()[i]);
 }
 
+// Searches look at the positions `pos` to size(), the terminator's included.
 void check_searches(const csgl_string& s, const std::string& text, char c, unsigned int pos) {
     const unsigned int size = static_cast<unsigned int>(text.size());
+    const std::string terminated = text + '\0';
     for (unsigned int p : {0u, pos, pos % (size + 2), size, size + 1, npos}) {
-        FUZZ_CHECK(s.find(c, p) == find_by_loop(text, c, p));
-        if (p <= size || p == npos) FUZZ_CHECK(s.rfind(c, p) == rfind_by_loop(text, c, p));
+        FUZZ_CHECK(s.find(c, p) == static_cast<unsigned int>(terminated.find(c, p)));
+        if (p <= size || p == npos)
+            FUZZ_CHECK(s.rfind(c, p) == static_cast<unsigned int>(terminated.rfind(c, p)));
     }
     FUZZ_CHECK(s.find('\0', pos % (size + 1)) == size);
     FUZZ_CHECK(s.rfind('\0', npos) == size);

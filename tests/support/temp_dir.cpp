@@ -10,7 +10,7 @@
 
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 #include <stdexcept>
 
 temp_dir::temp_dir() {
@@ -27,10 +27,7 @@ temp_dir::~temp_dir() {
 
 std::string read_file(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
-    if (!in) return "<missing>";
-    std::ostringstream contents;
-    contents << in.rdbuf();
-    return contents.str();
+    return in ? std::string(std::istreambuf_iterator<char>(in), {}) : "<missing>";
 }
 
 void write_file(const std::string& path, const std::string& contents) {
