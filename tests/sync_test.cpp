@@ -12,7 +12,6 @@
 // It also stands in front of semget and stat, so that a child can be stopped
 // between two steps of building a shared object.
 #include <dlfcn.h>
-#include <pthread.h>
 #include <sys/sem.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -20,7 +19,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
-#include <future>
 #include <memory>
 #include <sstream>
 #include <thread>
@@ -98,16 +96,6 @@ constexpr csgl_sync_sema::state_indicator reset = csgl_sync_sema::state_reset,
                                           posted = csgl_sync_sema::state_posted;
 const auto other_action = static_cast<csgl_action_indicator>(3);
 
-// Records of this type and id, of this object and with this data where those are given.
-long count_records(unsigned long type, unsigned long id, const void* object,
-                   const char* data = nullptr) {
-    long n = 0;
-    for (const trace_record& r : recorded_traces())
-        n += r.type == type && r.id == id && (!object || r.object == object) &&
-             (!data || r.data == data);
-    return n;
-}
-
 // The records so far as text: created (+) or destroyed (-), the id and the
 // object, with its data if any; objects are named a, b, ... in order of
 // appearance, also where the data names one.
@@ -128,14 +116,11 @@ std::string story() {
     return out.str();
 }
 
-// Runs `body(0)` to `body(n - 1)` in threads let go at once.
+// Runs `body(0)` to `body(n - 1)` in threads, then joins them.
 template <class F>
 void in_threads(int n, F body) {
-    std::promise<void> go;
-    std::shared_future<void> started(go.get_future());
     std::vector<std::thread> threads;
-    for (int t = 0; t < n; ++t) threads.emplace_back([&body, started, t] { started.wait(); body(t); });
-    go.set_value();
+    for (int t = 0; t < n; ++t) threads.emplace_back(body, t);
     for (std::thread& thread : threads) thread.join();
 }
 
@@ -178,10 +163,11 @@ TEST(sync_string, representation_stepped_and_freed_from_many_threads) {
         }
         handles[t] = csgl_string();
     });
-    EXPECT_EQ(count_records(destroyed, lock_id, lock), 1);
-    EXPECT_EQ(count_records(created, value_id, nullptr), 1);
+    EXPECT_EQ(record_data(destroyed, lock_id).size(), 1u);
+    EXPECT_EQ(record_data(created, value_id), std::vector<std::string>{"0"});
     // Up and down for the first handle, each copy of it, and two per round.
-    EXPECT_EQ(count_records(created, monitor_id, nullptr, pointer_text(lock).c_str()),
+    const std::vector<std::string> steps = record_data(created, monitor_id);
+    EXPECT_EQ(std::count(steps.begin(), steps.end(), pointer_text(lock)),
               2 * (1 + threads + 2 * threads * rounds));
     for (const csgl_string& s : handles) EXPECT_EQ(s.representation(), handles[0].representation());
     EXPECT_STREQ(handles[0], "");
@@ -189,9 +175,8 @@ TEST(sync_string, representation_stepped_and_freed_from_many_threads) {
 
 // Each step's result is seen by exactly one thread.
 TEST(sync_value, steps_each_seen_once) {
-    csgl_sync_value v(-2);
-    for (const long expected : {-1, 0, 1}) EXPECT_EQ(v.increment(), expected);
-    for (const long expected : {0, -1, -2}) EXPECT_EQ(v.decrement(), expected);
+    csgl_sync_value v(-1);
+    EXPECT_EQ(v.decrement(), -2);
     std::vector<char> seen(4000);
     in_threads(4, [&](int) {
         for (int i = 0; i < 1000; ++i) ++seen.at(v.increment() + 1);
@@ -238,85 +223,54 @@ TEST(sync_monitor, holds_the_lock_inside_its_records) {
     EXPECT_EQ(noted.calls, "request1 release1 request3 ");
 }
 
-// Watches one private semaphore for the length of a case, which a hang
-// cannot stall: the alarm ends the program.
-struct watch {
-    explicit watch(const csgl_sync_sema_private& sema) {
-        waits = broadcasts = 0, watched = &sema;
-        std::signal(SIGALRM, SIG_DFL), alarm(60);
-    }
-    ~watch() { alarm(0), watched = nullptr; }
-};
-
-// Threads that each wait once on `sema`, started and then left alone until
-// every one of them sleeps in it; join() tells how many returned.
-struct waiters {
-    waiters(csgl_sync_sema_private& sema, int n) {
-        const int before = waits;
-        for (int i = 0; i < n; ++i) threads.emplace_back([this, &sema] { sema.wait(), ++returned; });
-        while (waits < before + n) std::this_thread::yield();
-    }
-    ~waiters() { join(); }
-    int join() {
-        for (std::thread& thread : threads)
-            if (thread.joinable()) thread.join();
-        return returned;
-    }
-    std::atomic<int> returned{0};
+// Starts `n` threads that each wait once on the watched `sema` and count
+// their return in `returned`; returns them once all of them sleep in it.
+std::vector<std::thread> sleepers(csgl_sync_sema_private& sema, int n, std::atomic<int>& returned) {
+    const int before = waits;
     std::vector<std::thread> threads;
-};
+    for (int i = 0; i < n; ++i) threads.emplace_back([&] { sema.wait(), ++returned; });
+    while (waits < before + n) std::this_thread::yield();
+    return threads;
+}
 
 // A post wakes every waiter asleep at the time with one broadcast, also when
 // a reset follows at once, since a woken waiter does not look at the state
 // again.  Until the reset, every wait passes.  Only a post that changes the
-// state broadcasts; a reset never does.
+// state broadcasts; a reset never does.  A hang cannot stall the case: the
+// alarm ends the program.
 TEST(sync_event, post_wakes_every_sleeper_once) {
-    for (const bool reset_at_once : {false, true}) {
-        SCOPED_TRACE(reset_at_once ? "reset at once" : "stays posted");
-        csgl_sync_sema_private sema(posted);
-        watch watching(sema);
-        sema.wait();  // passes
-        sema.reset();
-        waiters three(sema, 3);
-        EXPECT_EQ(three.returned.load(), 0);
-        sema.post();
-        if (reset_at_once) sema.reset();
-        EXPECT_EQ(three.join(), 3);
-        if (!reset_at_once) {
-            sema.wait();
-            sema.post();
-            sema.wait();
-            sema.reset();
-            sema.reset();
-        }
-        EXPECT_EQ(broadcasts.load(), 1);
-        waiters fourth(sema, 1);
-        sema.post();
-        sema.post();
-        EXPECT_EQ(fourth.join(), 1);
-        EXPECT_EQ(broadcasts.load(), 2);
-        EXPECT_EQ(waits.load(), 4);
-    }
+    csgl_sync_sema_private sema(posted);
+    watched = &sema, std::signal(SIGALRM, SIG_DFL), alarm(60);
+    sema.wait(), sema.reset();  // the first wait passes
+    std::atomic<int> returned{0};
+    std::vector<std::thread> sleeping = sleepers(sema, 3, returned);
+    EXPECT_EQ(returned.load(), 0);
+    sema.post(), sema.reset();  // too late to keep them
+    for (std::thread& thread : sleeping) thread.join();
+    EXPECT_EQ(returned.load(), 3);
+    sleeping = sleepers(sema, 1, returned);
+    sema.post();
+    sleeping.back().join();
+    sema.wait(), sema.post();  // passes: stays posted
+    sema.reset(), sema.reset();
+    EXPECT_EQ(broadcasts.load(), 2);
+    sleeping = sleepers(sema, 1, returned);
+    sema.post(), sema.post();
+    sleeping.back().join();
+    EXPECT_EQ(returned.load(), 5);
+    EXPECT_EQ(broadcasts.load(), 3);
+    EXPECT_EQ(waits.load(), 5);
+    alarm(0), watched = nullptr;
 }
-
-volatile std::sig_atomic_t hung = 0;
 
 // Each case owns a scratch directory with one key file; on the way out it
 // removes the sets that file reaches, then the directory.  A hang fails the
-// case instead of stalling: an alarm interrupts the parent's waits (System V
-// waits are never restarted) and children die on their own alarm or with
-// their parent.
+// case instead of stalling: the parent's waits for children are bounded, and
+// children die on their own alarm or with their parent.
 class sync_shared : public ::testing::Test {
 protected:
-    sync_shared() {
-        struct sigaction action {};
-        action.sa_handler = [](int) { hung = 1, alarm(1); };  // no SA_RESTART: waits end with EINTR
-        sigaction(SIGALRM, &action, nullptr);
-        std::signal(SIGPIPE, SIG_IGN);  // a word to a child that is gone is lost
-        hung = 0, alarm(60);
-    }
+    sync_shared() { std::signal(SIGPIPE, SIG_IGN); }  // a word to a child that is gone is lost
     ~sync_shared() override {
-        alarm(0);
         for (const char kind : {'l', 's'})
             if (const int id = set(kind); id != -1) semctl(id, 0, IPC_RMID);
     }
@@ -324,19 +278,22 @@ protected:
     // The set of the key file for a lock ('l') or a semaphore ('s'), or -1.
     int set(char kind) const { return semget(ftok(key, kind), 1, 0); }
     int value(char kind, int command = GETVAL) const { return semctl(set(kind), 0, command); }
-    // Returns once `count` processes wait: for an increase of the lock, for
-    // zero on the semaphore.
+    // Returns once `count` processes wait, for an increase of the lock or for
+    // zero on the semaphore; throws after a minute.
     void until_waiting(char kind, int count) const {
-        while (value(kind, kind == 'l' ? GETNCNT : GETZCNT) != count) {
-            if (hung) throw std::runtime_error("hang guard");
-            usleep(1000);
-        }
+        for (int ms = 0; value(kind, kind == 'l' ? GETNCNT : GETZCNT) != count; ++ms, usleep(1000))
+            if (ms == 60000) throw std::runtime_error("hang guard");
     }
 
     const temp_dir dir_;
     const std::string key_ = dir_ / "key";
     const char* const key = key_.c_str();
 };
+
+// Each child's last line and end.
+void expect_ends(std::initializer_list<child_process*> children, const std::string& line_and_end) {
+    for (child_process* child : children) EXPECT_EQ(child->hear() + ", " + child->end(), line_and_end);
+}
 
 // Every object's records, and those of the lock and the monitor inside the
 // counter and the private semaphore (the counter and its lock share an
@@ -382,26 +339,23 @@ TEST_F(sync_shared, actions_and_values) {
         { csgl_sync_lock_shared opened(key, csgl_action_open), other(key, other_action); }
         EXPECT_EQ(value('l'), 0);  // no opening touched the value, no opener removed the set
         EXPECT_TRUE(second.request(0));
-        second.release();
-        second.release();  // unchecked: the value goes above 1
+        second.release(), second.release();  // unchecked: the value goes above 1
         EXPECT_EQ(value('l'), 2);
         EXPECT_FALSE(first.request(0));
         csgl_sync_sema_shared sema(key, csgl_action_create, reset);
         EXPECT_NE(set('s'), set('l'));
-        EXPECT_TRUE(sema.wait(0));
-        sema.post();
-        EXPECT_EQ(value('s'), 0);
-        sema.wait();
-        sema.post();
-        EXPECT_FALSE(sema.wait(0));
         expect_only_timeout_0([&](long timeout) { sema.wait(timeout); });
-        { csgl_sync_sema_shared opened(key, csgl_action_open, reset); }
-        EXPECT_TRUE(sema.wait(0));
-        { csgl_sync_sema_shared other(key, other_action, posted); }
-        EXPECT_FALSE(sema.wait(0));
-        sema.reset();
-        sema.reset();
-        EXPECT_EQ(value('s'), 1);
+        // Each step, then the value of the set (1 reset, 0 posted), seen by wait(0).
+        for (const auto& [step, reset_value] : std::vector<std::pair<std::function<void()>, int>>{
+                 {[] {}, 1},
+                 {[&] { sema.post(), sema.wait(), sema.post(); }, 0},
+                 {[&] { csgl_sync_sema_shared(key, csgl_action_open, reset); }, 1},
+                 {[&] { csgl_sync_sema_shared(key, other_action, posted); }, 0},
+                 {[&] { sema.reset(), sema.reset(); }, 1}}) {
+            step();
+            EXPECT_EQ(value('s'), reset_value);
+            EXPECT_EQ(sema.wait(0), reset_value == 1);
+        }
         EXPECT_EQ(value('l'), 1);
     }  // the second creator removes the lock's set; the first one's removal fails
     EXPECT_EQ(set('l'), -1);
@@ -434,11 +388,6 @@ TEST_F(sync_shared, between_processes) {
         mine.wait();
         me.say("passed");
     };
-    const auto expect_ends = [](std::initializer_list<child_process*> children, const char* word,
-                                const char* end) {
-        for (child_process* child : children)
-            EXPECT_EQ(child->hear() + ", " + child->end(), std::string(word) + ", " + end);
-    };
     {
         child_process holder(take);
         EXPECT_EQ(holder.hear(), "held");
@@ -454,7 +403,7 @@ TEST_F(sync_shared, between_processes) {
         EXPECT_EQ(taker.hear(), "held");
         taker.say("go");
         sema->post();
-        expect_ends({&first, &second, &third}, "passed", "exit 0");
+        expect_ends({&first, &second, &third}, "passed, exit 0");
         EXPECT_EQ(taker.end(), "exit 0");
     }
     EXPECT_EQ(value('l'), 1);
@@ -462,7 +411,7 @@ TEST_F(sync_shared, between_processes) {
     child_process taker(take), waiter(wait);
     until_waiting('l', 1), until_waiting('s', 1);
     lock.reset(), sema.reset();
-    expect_ends({&taker, &waiter}, "does_not_exist (EIDRM)", "exit 1");
+    expect_ends({&taker, &waiter}, "does_not_exist (EIDRM), exit 1");
 }
 
 // Two creators of a lock at once: a child is stopped after it found no set
@@ -482,7 +431,7 @@ TEST_F(sync_shared, racing_creators) {
         lock.request();  // an opener that set the value would free it
         later.say("go");
         if (!std::strcmp(stop_in, "stat")) {
-            EXPECT_EQ(later.hear() + ", " + later.end(), "already_exists (EEXIST), exit 1");
+            expect_ends({&later}, "already_exists (EEXIST), exit 1");
             continue;
         }
         EXPECT_EQ(later.hear(), std::to_string(set('l')) + " 0");
