@@ -60,8 +60,7 @@ public:
     }
 
 private:
-    pid_t pid_ = -1;
-    int in_ = -1, out_ = -1;
+    int pid_ = -1, in_ = -1, out_ = -1;
 };
 
 #endif
