@@ -53,10 +53,8 @@ template <class F, class... A>
 int pausing(const char* function, A... args) {
     static const auto next = reinterpret_cast<F*>(dlsym(RTLD_NEXT, function));
     const int result = next(args...), error = errno;
-    if (result == -1 && error == ENOENT && pause_child && pause_function == function) {
-        const child_process* const child = std::exchange(pause_child, nullptr);
-        child->say("paused"), child->hear();
-    }
+    if (result == -1 && error == ENOENT && pause_child && pause_function == function)
+        pause_child->say("paused"), pause_child->hear(), pause_child = nullptr;
     errno = error;
     return result;
 }
@@ -90,7 +88,6 @@ int stat(const char* __restrict name, struct stat* __restrict status) noexcept {
 
 namespace {
 
-constexpr unsigned long value_id = 0x14110000, lock_id = 0x14120000, monitor_id = 0x14140000;
 constexpr csgl_sync_sema::state_indicator reset = csgl_sync_sema::state_reset,
                                           posted = csgl_sync_sema::state_posted;
 const auto other_action = static_cast<csgl_action_indicator>(3);
@@ -105,11 +102,10 @@ std::string story() {
         return std::string(1, 'a' + (std::find(objects.begin(), objects.end(), object) - objects.begin()));
     };
     std::ostringstream out;
-    for (const trace_record& r : recorded_traces()) {
+    for (const trace_record& r : recorded_traces())
         out << (r.type == created ? " +" : r.type == destroyed ? " -" : " ?") << std::hex << r.id
-            << " " << name(pointer_text(r.object));
-        if (r.has_data) out << ":" << (r.data.rfind("0x", 0) == 0 ? name(r.data) : r.data);
-    }
+            << " " << name(pointer_text(r.object))
+            << (!r.has_data ? "" : ":" + (r.data.rfind("0x", 0) == 0 ? name(r.data) : r.data));
     return out.str();
 }
 
@@ -118,17 +114,16 @@ void expect_thrown(const std::function<void()>& operation, const char* text, uns
     expect_failure<E>(operation, "libutils/csgl/csgl_sync.cpp", text, error);
 }
 
-void expect_only_timeout_0(const std::function<void(long)>& call) {
-    for (const long timeout : {1L, csgl_timeout_infinite})
-        expect_thrown<exc_domain_overflow_t>([&] { call(timeout); }, "timeout must be 0", 0x2003000F);
-}
+// Refused: every timeout but 0, for either lock and the shared semaphore.
+const long refused_timeouts[] = {1, csgl_timeout_infinite};
 
 // Either lock, free before and after: request(0) takes it at once (false) or
 // refuses at once while anyone holds it (true); any other timeout is refused
 // before the lock is touched, held or not.
 void check_tries(csgl_sync_lock& lock) TRANSYS_NO_THREAD_SAFETY_ANALYSIS {
     for (const bool held : {false, true}) {
-        expect_only_timeout_0([&](long timeout) { lock.request(timeout); });
+        for (const long t : refused_timeouts)
+            expect_thrown<exc_domain_overflow_t>([&] { lock.request(t); }, "timeout must be 0", 0x2003000F);
         EXPECT_EQ(lock.request(0), held);
     }
     lock.release();
@@ -145,28 +140,25 @@ TEST(sync_threads, counter_and_string_handles) {
     constexpr int threads = 4, rounds = 100;
     host_session session(0x800);
     std::vector<csgl_string> handles(threads, csgl_string("shared text"));
-    const void* const lock = recorded_traces().at(0).object;
     csgl_sync_value counter(-1);
-    EXPECT_EQ(counter.decrement(), -2);
     std::vector<char> seen(threads * rounds);
     std::vector<std::thread> running;
-    for (int t = 0; t < threads; ++t) {
+    for (int t = 0; t < threads; ++t)
         running.emplace_back([&, t] {
             for (int i = 0; i < rounds; ++i) {
-                ++seen.at(counter.increment() + 1);
+                ++seen.at(counter.increment());
                 csgl_string copy(handles[t]), other;
                 other = copy;
             }
             handles[t] = csgl_string();
         });
-    }
     for (std::thread& thread : running) thread.join();
     EXPECT_EQ(std::count(seen.begin(), seen.end(), 1), threads * rounds);
-    EXPECT_EQ(record_data(destroyed, lock_id).size(), 1u);
-    EXPECT_EQ(record_data(created, value_id), (std::vector<std::string>{"0", "-1"}));
+    EXPECT_EQ(record_data(destroyed, 0x14120000).size(), 1u);
+    EXPECT_EQ(record_data(created, 0x14110000), (std::vector<std::string>{"0", "-1"}));
     // Up and down for the first handle, each copy of it, and two per round.
-    const std::vector<std::string> steps = record_data(created, monitor_id);
-    EXPECT_EQ(std::count(steps.begin(), steps.end(), pointer_text(lock)),
+    const std::vector<std::string> steps = record_data(created, 0x14140000);
+    EXPECT_EQ(std::count(steps.begin(), steps.end(), pointer_text(recorded_traces().at(0).object)),
               2 * (1 + threads + 2 * threads * rounds));
     for (const csgl_string& s : handles) EXPECT_EQ(s.representation(), handles[0].representation());
     EXPECT_STREQ(handles[0], "");
@@ -233,8 +225,7 @@ TEST(sync_event, post_wakes_every_sleeper_once) {
     sleeping = sleepers(sema, 1);
     sema.post();
     sleeping.back().join();
-    sema.wait(), sema.post();  // passes: stays posted
-    sema.reset(), sema.reset();
+    sema.wait(), sema.post(), sema.reset(), sema.reset();  // the wait passes: it stays posted
     EXPECT_EQ(broadcasts.load(), 2);
     sleeping = sleepers(sema, 1);
     sema.post(), sema.post();
@@ -251,10 +242,7 @@ TEST(sync_event, post_wakes_every_sleeper_once) {
 class sync_shared : public ::testing::Test {
 protected:
     sync_shared() { std::signal(SIGPIPE, SIG_IGN); }  // a word to a child that is gone is lost
-    ~sync_shared() override {
-        for (const char kind : {'l', 's'})
-            if (const int id = set(kind); id != -1) semctl(id, 0, IPC_RMID);
-    }
+    ~sync_shared() override { for (const char kind : {'l', 's'}) semctl(set(kind), 0, IPC_RMID); }
 
     // The set of the key file for a lock ('l') or a semaphore ('s'), or -1.
     int set(char kind) const { return semget(ftok(key, kind), 1, 0); }
@@ -316,7 +304,8 @@ TEST_F(sync_shared, actions_and_values) {
         EXPECT_FALSE(first.request(0));
         csgl_sync_sema_shared sema(key, csgl_action_create, reset);
         EXPECT_NE(set('s'), set('l'));
-        expect_only_timeout_0([&](long timeout) { sema.wait(timeout); });
+        for (const long t : refused_timeouts)
+            expect_thrown<exc_domain_overflow_t>([&] { sema.wait(t); }, "timeout must be 0", 0x2003000F);
         // Each step, then the value of the set (1 reset, 0 posted), seen by wait(0).
         for (const auto& [step, reset_value] : std::vector<std::pair<std::function<void()>, int>>{
                  {[] {}, 1},
@@ -330,8 +319,7 @@ TEST_F(sync_shared, actions_and_values) {
         }
         EXPECT_EQ(value('l'), 1);
     }  // the second creator removes the lock's set; the first one's removal fails
-    EXPECT_EQ(set('l'), -1);
-    EXPECT_EQ(set('s'), -1);
+    for (const char kind : {'l', 's'}) EXPECT_EQ(set(kind), -1);
     { csgl_sync_sema_shared other(key, other_action, posted); }  // creates, never removes
     EXPECT_EQ(value('s'), 0);
     EXPECT_EQ(read_file(key), "");  // made by the first attempt, empty
@@ -351,14 +339,10 @@ TEST_F(sync_shared, between_processes) {
     auto sema = std::make_unique<csgl_sync_sema_shared>(key, csgl_action_create, posted);
     const auto take = [this](child_process& me) {
         csgl_sync_lock_shared mine(key, csgl_action_open);
-        mine.request();
-        me.say("held"), me.hear();
-        mine.release();
+        mine.request(), me.say("held"), me.hear(), mine.release();
     };
     const auto wait = [this](child_process& me) {
-        csgl_sync_sema_shared mine(key, csgl_action_open, reset);
-        mine.wait();
-        me.say("passed");
+        csgl_sync_sema_shared(key, csgl_action_open, reset).wait(), me.say("passed");
     };
     child_process holder(take);
     EXPECT_EQ(holder.hear(), "held");

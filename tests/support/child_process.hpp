@@ -27,11 +27,10 @@ public:
         if (!child) return;
         prctl(PR_SET_PDEATHSIG, SIGKILL), std::signal(SIGALRM, SIG_DFL), alarm(120);
         try {
-            body(*this);
+            body(*this), _exit(0);
         } catch (const exc_t& e) {
             say(e.message().msg_string()), _exit(1);
         }
-        _exit(0);
     }
     ~child_process() { end(SIGKILL), close(in_), close(out_); }
     child_process(const child_process&) = delete;
