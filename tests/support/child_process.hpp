@@ -11,10 +11,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <csignal>
 #include <functional>
-#include <stdexcept>
 #include <string>
 
 #include "libutils/csgl/csgl_exc.hpp"
@@ -22,32 +20,24 @@
 class child_process {
 public:
     explicit child_process(const std::function<void(child_process&)>& body) {
-        int up[2], down[2];
-        if (pipe(up) != 0 || pipe(down) != 0) throw std::runtime_error("pipe");
-        const bool child = (pid_ = fork()) == 0;
+        int up[2] = {-1, -1}, down[2] = {-1, -1};
+        const bool child = pipe(up) == 0 && pipe(down) == 0 && (pid_ = fork()) == 0;
         close(child ? up[0] : up[1]), close(child ? down[1] : down[0]);
         in_ = child ? down[0] : up[0], out_ = child ? up[1] : down[1];
         if (!child) return;
-        prctl(PR_SET_PDEATHSIG, SIGKILL);
-        std::signal(SIGALRM, SIG_DFL);
-        alarm(120);
+        prctl(PR_SET_PDEATHSIG, SIGKILL), std::signal(SIGALRM, SIG_DFL), alarm(120);
         try {
-            body(*this);
+            body(*this), _exit(0);
         } catch (const exc_t& e) {
-            say(e.message().msg_string());
-            _exit(1);
+            say(e.message().msg_string()), _exit(1);
         }
-        _exit(0);
     }
-    ~child_process() {
-        if (pid_ > 0) end(SIGKILL);
-        close(in_), close(out_);
-    }
+    ~child_process() { end(SIGKILL), close(in_), close(out_); }
     child_process(const child_process&) = delete;
     child_process& operator=(const child_process&) = delete;
 
     // Either side: a line to the other; the other's next line, with "<end>"
-    // behind what came when the pipe closes or a wait is interrupted first.
+    // behind what came when the pipe closes first.
     void say(const std::string& line) const {
         if (write(out_, (line + "\n").data(), line.size() + 1)) {}
     }
@@ -58,22 +48,18 @@ public:
         return c == '\n' ? line : line + "<end>";
     }
     // The test: the child's end, after `signal` if one is given: "exit N" or
-    // "signal N".  An interrupted wait kills the child.
+    // "signal N"; "<lost>" when there is no child (any more).
     std::string end(int signal = 0) {
-        if (signal != 0) kill(pid_, signal);
         int status = 0;
-        while (waitpid(pid_, &status, 0) == -1) {
-            if (errno != EINTR) return "<lost>";
-            kill(pid_, SIGKILL);  // hung
-        }
+        if (pid_ <= 0 || (signal && kill(pid_, signal)) || waitpid(pid_, &status, 0) != pid_)
+            return "<lost>";
         pid_ = -1;
         return WIFEXITED(status) ? "exit " + std::to_string(WEXITSTATUS(status))
                                  : "signal " + std::to_string(WTERMSIG(status));
     }
 
 private:
-    pid_t pid_ = -1;
-    int in_ = -1, out_ = -1;
+    int pid_ = -1, in_ = -1, out_ = -1;
 };
 
 #endif
