@@ -103,7 +103,7 @@ TEST(exception_mapping, classes) {
         const unsigned long wide = code | static_cast<unsigned long>(0x500000000ull);
         EXPECT_EQ(thrown_by([&] { exc_t::throw_csgl_error(site, 31, wide, "as [p[given]p]"); }),
                   said(lineage, code, 31, "as given"));
-        EXPECT_EQ(thrown_by([&] { exc_t::throw_cspl_error(site, 40, code); }),
+        EXPECT_EQ(thrown_by([&, code = code] { exc_t::throw_cspl_error(site, 40, code); }),
                   said("unmapped", code, 40, "unmapped CSPL error"));
         const std::string text = lineage == "unmapped"
                                      ? "unmapped LINUX2 error"
