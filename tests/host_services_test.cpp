@@ -136,8 +136,9 @@ TEST(MessageService, PrintsAndFormatsCatalogueEntries) {
     const std::string limit_text = "The number of open transactions has reached the limit of 20.",
                       unknown_text = "message 999 is not in the catalogue";
     // The texts that just fill the 1024-byte line after "MSG0010 (5,8): "
-    // and after "DBG 0x00000001: ", with the line end.
-    const std::string message_text(1008, '%'), debug_text(1006, '%');
+    // and after "DBG 0x00000001: ", with the line end; a debug text longer
+    // than the line.
+    const std::string message_text(1008, '%'), debug_text(1006, '%'), long_text(3000, '%');
     testing::internal::CaptureStderr();
     const std::vector<int> results = {
         PrintMessage(TRAN_API_LIMIT_MESSAGE_SELECTOR1, TRAN_API_LIMIT_MESSAGE_SELECTOR2, TRAN_API_LIMIT_MESSAGE, 20),
@@ -146,6 +147,7 @@ TEST(MessageService, PrintsAndFormatsCatalogueEntries) {
         PrintMessage(5, 8, 4, "f", 1, "/a"), PrintMessage(5, 8, 11, "cn=x", "3"),
         PrintMessage(5, 8, 10, message_text.c_str()), PrintMessage(0, 0, 999, "never read"),
         debug(0xC8110000, "sweep %d of %s", 3, "five"), debug(0x1, "%s\n", debug_text.c_str()),
+        debug(0x1, "%s", long_text.c_str()),
         PrintMessage(5, 8, 10, "EIO"), debug(0x1, "EIO")};
     EXPECT_EQ("MSG0153 (0,2): " + limit_text + "\n" +
                   "MSG0001 (5,8): ldap modify: line 12: bad value\n"
@@ -154,9 +156,10 @@ TEST(MessageService, PrintsAndFormatsCatalogueEntries) {
                   "MSG0004 (5,8): f: line 1: cannot open /a\n"
                   "MSG0011 (5,8): entry cn=x has 3 values\n"
                   "MSG0010 (5,8): " + message_text + "\nMSG0999 (0,0): " + unknown_text + "\n" +
-                  "DBG 0xc8110000: sweep 3 of five\nDBG 0x00000001: " + debug_text + "\n",
+                  "DBG 0xc8110000: sweep 3 of five\nDBG 0x00000001: " + debug_text + "\n" +
+                  "DBG 0x00000001: " + long_text + "\n",
               testing::internal::GetCapturedStderr());
-    EXPECT_EQ((std::vector<int>{0, 0, 0, 0, 0, 0, 0, -1, 0, 0, -1, -1}), results);
+    EXPECT_EQ((std::vector<int>{0, 0, 0, 0, 0, 0, 0, -1, 0, 0, 0, -1, -1}), results);
 
     // The same texts into a buffer, never a byte past the capacity: the text
     // cut to capacity - 1 bytes and a NUL, the rest of the buffer untouched.
