@@ -282,9 +282,9 @@ void relay::handle_request(std::string_view message)
         client_done_ = true;
         backend_done_ = true;
         begin_closing();
-        // An unbind ends the directory's connection too: not while a Start
-        // Transaction is pending there, when closing waits for it instead.
-        if (phase_ == phase::start_pending)
+        // An unbind ends the directory's connection too: not under a
+        // transaction, which is aborted first while closing waits for it.
+        if (abort_before_closing())
             return;
         break;
     case request_kind::other:
@@ -394,6 +394,15 @@ void relay::on_timed_out(std::uint64_t serial)
     pump();
 }
 
+bool relay::abort_before_closing()
+{
+    if (phase_ == phase::open)
+        abort_transaction();
+    else if (phase_ == phase::start_pending)
+        abort_after_start_ = true;
+    return phase_ == phase::aborting || phase_ == phase::start_pending;
+}
+
 void relay::time_out()
 {
     // The sweep has removed the registration already.
@@ -474,6 +483,7 @@ void relay::backend_failed(const std::string& why)
 void relay::client_gone()
 {
     close_side(side::client);
+    abort_before_closing();
     client_done_ = true;
     backend_done_ = true;
     begin_closing();

@@ -72,6 +72,13 @@ private:
     void handle_request(std::string_view message);
     void handle_response(std::string_view message);
     void start_transaction(const request& start, std::string_view message);
+    // The directory must not see its connection end under a transaction:
+    // Debian's slapd 2.5.13 crashes now and then when a connection holding
+    // queued updates ends, and always when one ends with a Start Transaction
+    // pending.  An open transaction is aborted, a pending start is aborted
+    // once answered, and closing waits for the answer (or the linger time).
+    // Whether an answer is awaited.
+    bool abort_before_closing();
     void abort_transaction();
     void time_out();
     void send_to_client(std::string_view message);
