@@ -95,6 +95,18 @@ def open_descriptors(pid):
     return len(os.listdir("/proc/%d/fd" % pid))
 
 
+def check_misuse(program, errors, usage):
+    """Each bad use of `program` in `errors` (arguments, text): one line on
+    standard error and status 2, nothing run; --help: `usage` first."""
+    name = os.path.basename(program)
+    for arguments, text in errors:
+        run = subprocess.run([program, *arguments], capture_output=True, text=True, timeout=10)
+        check((run.returncode, run.stdout, run.stderr),
+              (2, "", "%s: %s (try --help)\n" % (name, text)), " ".join(arguments))
+    shown = subprocess.run([program, "--help"], capture_output=True, text=True, timeout=10)
+    check((shown.returncode, shown.stdout.splitlines()[0]), (0, usage), "help")
+
+
 def directory_connections():
     """The TCP connections the directory holds established on its port, as
     the kernel lists them: a connection slapd has not yet closed after its

@@ -22,7 +22,7 @@ import gateway_session as wire  # noqa: E402
 from gateway_checks import (URI, BASE, ADMIN, PASSWORD, PEOPLE, LIMIT_TEXT, check,  # noqa: E402
                             person, ldapmodify, people, raw_client, expect_disconnection,
                             client_text, open_descriptors, resident_kib, statistics, settled,
-                            directory_connections,
+                            directory_connections, check_misuse,
                             limit_probe, directory_pid, kill_directory, start_directory)
 
 GATEWAY, LOADGEN = sys.argv[1], sys.argv[2]
@@ -76,14 +76,8 @@ LOADGEN_ERRORS = [
 def loadgen_flags():
     """Misuse: one line on standard error and status 2, nothing run;
     --help: the usage."""
-    for arguments, text in LOADGEN_ERRORS:
-        run = subprocess.run([LOADGEN, *arguments], capture_output=True, text=True, timeout=10)
-        check((run.returncode, run.stdout, run.stderr),
-              (2, "", "transys-loadgen: %s (try --help)\n" % text), " ".join(arguments))
-    usage = subprocess.run([LOADGEN, "--help"], capture_output=True, text=True, timeout=10)
-    check((usage.returncode, usage.stdout.splitlines()[0]),
-          (0, "usage: transys-loadgen --uri ldap://HOST:PORT --bind-dn DN --password PASSWORD"),
-          "help")
+    check_misuse(LOADGEN, LOADGEN_ERRORS,
+                 "usage: transys-loadgen --uri ldap://HOST:PORT --bind-dn DN --password PASSWORD")
 
 
 def loadgen(uri, *arguments, environment=None):

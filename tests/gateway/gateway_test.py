@@ -8,7 +8,6 @@ The clients are Debian's ldapmodify and ldapsearch, python3-ldap, and raw
 sockets for what a polite client never sends.  Exit status 0: passed."""
 import os
 import socket
-import subprocess
 import sys
 import time
 
@@ -16,7 +15,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(__file__), "../../tools/gateway/
 import gateway_session as wire  # noqa: E402
 from gateway_checks import (URI, PEOPLE, LIMIT_TEXT, check, person, ldapmodify,  # noqa: E402
                             people, bound_client, raw_client, start_with,
-                            expect_disconnection, client_text)
+                            expect_disconnection, client_text, check_misuse)
 
 GATEWAY = sys.argv[1]
 
@@ -287,13 +286,7 @@ FLAG_ERRORS = [
 
 def flags():
     """Bad flags: one line on standard error and status 2; --help: usage."""
-    for arguments, text in FLAG_ERRORS:
-        run = subprocess.run([GATEWAY, *arguments], capture_output=True, text=True, timeout=10)
-        check((run.returncode, run.stdout, run.stderr),
-              (2, "", "transys-gateway: %s (try --help)\n" % text), " ".join(arguments))
-    usage = subprocess.run([GATEWAY, "--help"], capture_output=True, text=True, timeout=10)
-    check((usage.returncode, usage.stdout.splitlines()[0]),
-          (0, "usage: transys-gateway --backend ldap://HOST:PORT [flags]"), "help")
+    check_misuse(GATEWAY, FLAG_ERRORS, "usage: transys-gateway --backend ldap://HOST:PORT [flags]")
 
 
 CASES = {case.__name__: case for case in [
