@@ -227,12 +227,21 @@ TEST_F(file_test, canonize_joins_without_normalising) {
         const in_directory root("/");
         EXPECT_STREQ(file::canonize("a"), "//a");
     }
-    // A working directory longer than 1024 characters: getcwd's ERANGE.
+    // A working directory of 1024 characters is the longest taken; a longer
+    // one is getcwd's ERANGE.
     std::string deep = dir.path();
-    while (deep.size() <= 1024) {
-        deep += "/" + std::string(100, 'd');
+    while (deep.size() < 1024) {
+        const std::size_t left = 1024 - deep.size() - 1;
+        deep += "/" + std::string(left > 100 ? 50 : left, 'd');
         ASSERT_EQ(mkdir(deep.c_str(), 0700), 0);
     }
+    {
+        const in_directory longest(deep);
+        ASSERT_EQ(working_directory().size(), 1024u);
+        EXPECT_EQ(std::string(file::canonize("a")), deep + "/a");
+    }
+    deep += "/d";
+    ASSERT_EQ(mkdir(deep.c_str(), 0700), 0);
     const in_directory there(deep);
     expect_failure([] { file::canonize("a"); }, "libutils/csgl/csgl_file.cpp",
                    "unmapped LINUX2 error", ERANGE);
