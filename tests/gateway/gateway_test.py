@@ -15,7 +15,8 @@ sys.path.insert(0, os.path.join(os.path.dirname(__file__), "../../tools/gateway/
 import gateway_session as wire  # noqa: E402
 from gateway_checks import (URI, PEOPLE, LIMIT_TEXT, check, person, ldapmodify,  # noqa: E402
                             people, bound_client, raw_client, start_with,
-                            expect_disconnection, client_text, check_misuse)
+                            expect_disconnection, client_text, check_misuse,
+                            settled, statistics)
 
 GATEWAY = sys.argv[1]
 
@@ -189,6 +190,7 @@ def bad_input():
             check(gateway.wait_for_log("%s: refused: 2 %s" % (client_text(client), text)), True,
                   name + ": log")
             client.close()
+            check(settled(lambda: statistics(gateway), (1, 0)), (1, 0), name + ": registration")
             found = bystander.search_s(PEOPLE, 1, "(cn=Ada*)", ["cn"])
             check([entry[1]["cn"] for entry in found], [[b"Ada Lovelace"]], name + ": bystander")
         check(gateway.stop(), 0, "exit status")

@@ -463,6 +463,7 @@ void relay::refuse_client(ber_int_t result_code, const std::string& text)
 {
     log_line("%s: refused: %d %s", record_->text.c_str(), result_code, text.c_str());
     send_to_client(build_notice_of_disconnection(result_code, text));
+    abort_before_closing();
     client_done_ = true;
     backend_done_ = true;
     begin_closing();
