@@ -12,7 +12,7 @@ other work, how fast the disk flushes), which changes over minutes; so
 each pair gives a ratio of throughputs and a difference of latencies, and
 the table compares the gateway with its baseline by the medians of those,
 beside the medians of the figures themselves.  A transaction is a Start
-Transaction, five modifies with the transaction specification control and
+Transaction, five modifies with the transaction control and
 a commit (modifies keep the directory's size steady from run to run).
 Nothing here is a test."""
 import argparse

@@ -178,7 +178,7 @@ class Listing(unittest.TestCase):
         # '->', '+=', '++', '::', the string and the character, the unary
         # minus, the insides of static_assert, 17 and 0x11 (above 16), the
         # call over two lines, the declarations, the returns, the pure
-        # specifier and the exception specification.
+        # specifier and the noexcept clause.
         self.assertEqual(self.listed("--sources", "src/tricky.cpp", "--count", "0"), [
             "src/tricky.cpp:11: '1' -> '0'",
             "src/tricky.cpp:11: '1' -> '2'",

@@ -9,7 +9,7 @@
 //    long (with the announced length) or not LDAP;
 //  - reading as a client's request and as a directory's response, against
 //    a decoder written here without liblber, which knows the LDAP message
-//    envelope, the extended operations, the transaction specification
+//    envelope, the extended operations, the transaction
 //    control and LDAPResult.  Where the decoder is sure (every input whose
 //    operation has a one-byte tag), the inspection must give exactly its
 //    answer: the same refusal, or the same fields;
@@ -136,7 +136,7 @@ bool model_extended(std::string_view contents, gateway::request* r) {
 
 // Controls ::= SEQUENCE OF SEQUENCE { controlType OCTET STRING,
 // criticality BOOLEAN OPTIONAL, controlValue OCTET STRING OPTIONAL }; the
-// last transaction specification control gives the identifier.
+// last transaction control gives the identifier.
 bool model_controls(std::string_view controls, gateway::request* r) {
     model_reader list(controls);
     while (!list.done()) {  // a control that is not whole fails its fields

@@ -164,7 +164,7 @@ std::optional<envelope> open_envelope(std::string_view message)
 
 bool equals(std::string_view text, const char* oid) { return text == std::string_view(oid); }
 
-// The value of the transaction specification control among `controls`;
+// The value of the transaction control among `controls`;
 // nothing when it is absent; malformed controls make the whole false.
 bool find_transaction_control(const element& controls, std::optional<std::string_view>* value)
 {

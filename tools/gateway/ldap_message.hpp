@@ -42,7 +42,7 @@ enum class request_kind {
     start_transaction,      // Start Transaction
     end_transaction,        // End Transaction: commit, identifier
     transactional_update,   // add, delete, modify or modify DN with the
-                            // transaction specification control
+                            // transaction control
     unbind,
     other,                  // relayed as it is
 };

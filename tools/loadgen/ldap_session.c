@@ -71,7 +71,7 @@ void session_identifier_free(struct berval* identifier)
     ber_bvfree(identifier);
 }
 
-/* The transaction specification control for `identifier`, on the stack:
+/* The transaction control for `identifier`, on the stack:
  * critical, its value the identifier.  No control when `identifier` is
  * null. */
 struct transaction_control {

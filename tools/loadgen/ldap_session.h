@@ -1,5 +1,5 @@
 /* One client connection on libldap, and the requests of a transaction:
- * Start Transaction, an update carrying the transaction specification
+ * Start Transaction, an update carrying the transaction
  * control, End Transaction.  Every function returns what libldap returns:
  * an LDAP result code, or one of libldap's negative codes when the
  * connection failed (LDAP_SERVER_DOWN, LDAP_TIMEOUT, ...). */

@@ -1,7 +1,7 @@
 /* transys-loadgen: load on an LDAP directory or on transys-gateway in
  * front of one.  K client connections, each a thread on libldap, run
  * transactions of M adds or modifies (Start Transaction, the updates with
- * the transaction specification control, End Transaction with commit)
+ * the transaction control, End Transaction with commit)
  * until N transactions in all were begun or S seconds have passed; then
  * the run's subtree is removed and the report printed: transactions per
  * second, the latency of a whole committed transaction at p50 and p99, and
