@@ -52,6 +52,10 @@ SANITIZER_MEMORY_KIB = int(os.environ.get("GATEWAY_SANITIZER_MEMORY_KIB", "0"))
 
 
 def log_count(gateway, text):
+    """Log lines containing `text`, of all the gateway wrote before it was
+    asked: the statistics line it writes in answer comes after them, so once
+    that is read they have been collected too."""
+    statistics(gateway)
     return sum(text in line for line in gateway.lines)
 
 
